@@ -1,0 +1,24 @@
+#pragma once
+
+#include "data/ConnectionSettings.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// How Connect reaches a database through ODBC: the driver connection string
+// made from the settings. Production uses SqlServer(); tests plug in another
+// installed driver to run the ODBC code path without a SQL Server.
+struct OdbcDriverProfile {
+    // The driver connection string, or nullopt when the settings cannot be
+    // carried to the driver exactly as typed (Connect then fails).
+    std::function<std::optional<QString>(const ConnectionSettings&)> driverConnectionString;
+    // True: a DataSource naming an existing folder opens the embedded server
+    // instead of going through ODBC.
+    bool foldersAreEmbeddedServers = true;
+
+    // Microsoft's "ODBC Driver 18/17 for SQL Server", else FreeTDS, else the
+    // legacy Windows "SQL Server" driver, whichever is installed.
+    static OdbcDriverProfile SqlServer();
+};

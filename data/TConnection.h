@@ -1,0 +1,39 @@
+#pragma once
+
+#include "data/OdbcDriverProfile.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class Session;
+class TQuery;
+
+// The program's one database connection (embedded server or ODBC).
+class TConnection {
+public:
+    explicit TConnection(OdbcDriverProfile odbc);
+    ~TConnection();
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    bool Connected() const;
+    QString ConnectionString() const;  // as last given to Open
+
+    // Opens on the given connection string; throws EDatabaseError on failure
+    // and stays closed.
+    void Open(const QString& connectionString);
+    void Close();  // closes every query on it first
+
+private:
+    friend class TQuery;
+    Session& session();
+    void attach(TQuery& query);
+    void detach(TQuery& query);
+
+    OdbcDriverProfile odbc_;
+    QString connectionString_;
+    std::unique_ptr<Session> session_;
+    std::vector<TQuery*> queries_;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class TQuery;
+
+// One column of the current row of a query, as returned by FieldByName.
+// Every operation acts on whatever row is current when it runs and fails
+// once the query is closed.
+class TField {
+public:
+    QString AsString() const;  // numbers as decimal text; NULL gives ""
+    int AsInteger() const;     // NULL gives 0
+    bool IsNull() const;
+
+    // Large-object (BLOB) columns only.
+    void SaveToFile(const QString& path) const;      // whole value; creates or truncates the file
+    void LoadFromStream(const QByteArray& bytes);    // while editing; empty bytes set NULL
+    qint64 BlobSize() const;                          // bytes stored; 0 for NULL
+    // Known without fetching the value for prefixes up to BlobHeadSize bytes.
+    bool BlobStartsWith(const QByteArray& prefix) const;
+    static constexpr int BlobHeadSize = 2;
+
+private:
+    friend class TQuery;
+    TField(TQuery& query, int column) : query_(&query), column_(column) {}
+
+    TQuery* query_;
+    int column_;
+};

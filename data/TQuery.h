@@ -1,0 +1,48 @@
+#pragma once
+
+#include "data/TField.h"
+
+#include <QString>
+
+#include <memory>
+
+class TConnection;
+class ResultSet;
+
+// A statement and its result set on a connection. The result is held on the
+// client (small columns fetched at open, large values fetched per row when
+// needed), so nothing is left pending on the connection between calls.
+// Statements of the form "select <columns> from <table> [where ...]" on a base
+// table are updatable: Edit, LoadFromStream, Post.
+class TQuery {
+public:
+    TQuery(QString name, TConnection& connection);
+    ~TQuery();
+    TQuery(const TQuery&) = delete;
+    TQuery& operator=(const TQuery&) = delete;
+
+    QString Name() const { return name_; }
+    bool Active() const;
+
+    // Runs the statement and moves to its first row; throws EDatabaseError.
+    void Open(const QString& statement);
+    void Close();  // commits posted rows, discards an unposted edit
+
+    void First();
+    bool Eof() const;
+    void Next();
+    int RecordCount() const;
+    TField FieldByName(const QString& name);  // ignores case
+
+    void Edit();
+    void Post();          // writes the changed columns of the current row
+    void CommitPosted();  // makes every posted row durable now
+
+private:
+    friend class TField;
+    ResultSet& open() const;  // the result set, or the closed-dataset failure
+
+    QString name_;
+    TConnection& connection_;
+    std::unique_ptr<ResultSet> result_;
+};
