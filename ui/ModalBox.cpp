@@ -1,8 +1,8 @@
 #include "ui/ModalBox.h"
 
-#include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
+#include "ui/WindowFrame.h"
+
+#include <QCoreApplication>
 
 namespace ui {
 
@@ -13,8 +13,7 @@ void RunModalBox(QMessageBox::Icon icon, const QString& text)
     box.setWindowModality(Qt::ApplicationModal);
     // Centre on the screen, not on whichever window happens to be active.
     box.adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        box.move(screen->availableGeometry().center() - box.rect().center());
+    CentreOnScreen(box);
     box.exec();
 }
 
