@@ -1,0 +1,46 @@
+#include "convert/FileBytes.h"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace bmp2jpg {
+
+std::string PathText(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    std::ifstream in(path, std::ios::binary);
+    if (error || !in)
+        throw std::runtime_error("Cannot open file \"" + PathText(path) + "\"");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (static_cast<std::uintmax_t>(in.gcount()) != size)
+        throw std::runtime_error("Cannot read file \"" + PathText(path) + "\"");
+    return bytes;
+}
+
+void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("Cannot create file \"" + PathText(path) + "\"");
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("Cannot write file \"" + PathText(path) + "\"");
+}
+
+void RemoveFileIfPresent(const std::filesystem::path& path) noexcept
+{
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error))
+        std::filesystem::remove(path, error);
+}
+
+} // namespace bmp2jpg
