@@ -29,6 +29,7 @@ public:
 private:
     friend class TQuery;
     Session& session();
+    void commitPosted();
     void attach(TQuery& query);
     void detach(TQuery& query);
 

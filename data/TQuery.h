@@ -40,7 +40,9 @@ public:
 
 private:
     friend class TField;
+    friend class TConnection;
     ResultSet& open() const;  // the result set, or the closed-dataset failure
+    void discard();           // drops the result and any unposted edit
 
     QString name_;
     TConnection& connection_;

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "data/ConnectionSettings.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+class Session;
+
+struct TableColumn {
+    QString name;
+    bool large;  // a large-object (BLOB) type: fetched one row at a time
+};
+
+// One part of what tells a row from the others: a column, the rowid, or a
+// digest of a column's bytes.
+struct KeyPart {
+    QString expression;  // as selected and compared
+    int column;          // the table column it comes from; -1 for the rowid
+    bool digest;         // SHA-256 of the column's bytes rather than the value
+};
+
+struct TableSchema {
+    QStringList name;  // [schema,] table, unquoted
+    std::vector<TableColumn> columns;
+    std::vector<KeyPart> key;  // empty: rows cannot be told apart
+    bool keyUnique;            // false: rows equal in every part are interchangeable
+};
+
+// What differs between SQLite (embedded server, or through ODBC) and SQL Server.
+class Dialect {
+public:
+    virtual ~Dialect() = default;
+
+    // How long posted rows may wait to be committed together.
+    virtual std::chrono::milliseconds commitInterval() const = 0;
+    // Makes the program's catalogue statements (sysdatabases, sysobjects) work.
+    virtual void prepareSession(Session& session, const ConnectionSettings& settings) const = 0;
+    // The schema of a base table; nullopt for views, system tables and unknown names.
+    virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
+
+    virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
+    virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;
+    // Selects one column of the one row the condition names.
+    virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const = 0;
+    // Runs "update ... set <assignments> where <condition>" on at most one row;
+    // returns the number of rows written.
+    virtual qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments,
+                             const QString& condition, const QVariantList& parameters) const = 0;
+};

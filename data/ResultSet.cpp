@@ -1,0 +1,254 @@
+#include "data/ResultSet.h"
+
+#include "data/Session.h"
+#include "data/TField.h"
+
+#include <QCryptographicHash>
+#include <QSqlField>
+#include <QSqlRecord>
+
+namespace {
+
+const QVariant nullBytes{QMetaType::fromType<QByteArray>()};
+const QVariant noValue;
+
+QVariant storedBytes(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? nullBytes : QVariant(bytes);
+}
+
+QString rowLost()
+{
+    return QStringLiteral("Row cannot be located for updating. Some values may have been changed since it was last read.");
+}
+
+} // namespace
+
+std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owner, const QString& statement)
+{
+    std::unique_ptr<ResultSet> result(new ResultSet(session, owner));
+    if (const std::optional<SimpleSelect> select = ParseSimpleSelect(statement)) {
+        const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
+        if (table && !table->key.empty() && result->layOut(*select, *table)) {
+            QString rewritten = QStringLiteral("select %1 from %2").arg(result->selected_.join(QStringLiteral(", ")),
+                                                                        QuoteIdentifier(table->name));
+            if (!select->where.isEmpty())
+                rewritten += QStringLiteral(" where ") + select->where;
+            result->fill(rewritten);
+            return result;
+        }
+    }
+    result->fill(statement);
+    return result;
+}
+
+bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
+{
+    const Dialect& dialect = session_.dialect();
+    for (const QString& name : select.columns) {
+        const auto column = std::find_if(table.columns.begin(), table.columns.end(), [&](const TableColumn& c) {
+            return c.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (column == table.columns.end())
+            return false;
+        const QString quoted = QuoteIdentifier(column->name);
+        const int slot = int(selected_.size());
+        if (column->large) {
+            fields_.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
+            selected_ << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
+        } else {
+            fields_.push_back({name, Kind::Value, slot, -1, -1});
+            selected_ << quoted;
+        }
+    }
+    keySlot_ = int(selected_.size());
+    for (const KeyPart& part : table.key)
+        selected_ << part.expression;
+    table_ = table;
+    return true;
+}
+
+void ResultSet::fill(const QString& statement)
+{
+    QSqlQuery query = session_.execute(statement);
+    const QSqlRecord record = query.record();
+    if (fields_.empty()) {
+        for (int i = 0; i < record.count(); ++i) {
+            const bool bytes = record.field(i).metaType() == QMetaType::fromType<QByteArray>();
+            fields_.push_back({record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});
+        }
+    }
+    while (query.next()) {
+        std::vector<QVariant>& row = rows_.emplace_back();
+        row.reserve(record.count());
+        for (int i = 0; i < record.count(); ++i)
+            row.push_back(query.value(i));
+    }
+    eof_ = rows_.empty();
+}
+
+void ResultSet::first()
+{
+    if (editing_)
+        post();
+    current_ = 0;
+    eof_ = rows_.empty();
+}
+
+void ResultSet::next()
+{
+    if (editing_)
+        post();
+    if (current_ + 1 < rowCount())
+        ++current_;
+    else
+        eof_ = true;
+}
+
+std::optional<int> ResultSet::fieldIndex(const QString& name) const
+{
+    for (int i = 0; i < int(fields_.size()); ++i) {
+        if (fields_[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return std::nullopt;
+}
+
+const QVariant& ResultSet::slot(int index) const
+{
+    // An empty result reads as NULL everywhere.
+    return rows_.empty() ? noValue : rows_[current_][index];
+}
+
+QVariant ResultSet::value(int field)
+{
+    if (const auto change = changes_.find(field); change != changes_.end())
+        return storedBytes(change->second);
+    const Field& f = fields_[field];
+    const QVariant& held = slot(f.slot);
+    return f.kind == Kind::BlobOnDemand && !held.isNull() ? QVariant(fetch(f)) : held;
+}
+
+bool ResultSet::isNull(int field) const
+{
+    if (const auto change = changes_.find(field); change != changes_.end())
+        return change->second.isEmpty();
+    return slot(fields_[field].slot).isNull();
+}
+
+qint64 ResultSet::blobSize(int field) const
+{
+    checkLarge(field);
+    if (const auto change = changes_.find(field); change != changes_.end())
+        return change->second.size();
+    const Field& f = fields_[field];
+    return f.kind == Kind::BlobOnDemand ? slot(f.slot).toLongLong() : slot(f.slot).toByteArray().size();
+}
+
+bool ResultSet::blobStartsWith(int field, const QByteArray& prefix)
+{
+    checkLarge(field);
+    const Field& f = fields_[field];
+    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize)
+        return slot(f.headSlot).toByteArray().startsWith(prefix);
+    return value(field).toByteArray().startsWith(prefix);
+}
+
+void ResultSet::checkLarge(int field) const
+{
+    if (fields_[field].kind == Kind::Value)
+        throw EDatabaseError(QStringLiteral("Field '%1' is not a large-object (BLOB) field").arg(fields_[field].name));
+}
+
+QString ResultSet::rowCondition(QVariantList& parameters) const
+{
+    QStringList terms;
+    for (int i = 0; i < int(table_->key.size()); ++i) {
+        const QVariant& part = slot(keySlot_ + i);
+        if (part.isNull()) {
+            terms << table_->key[i].expression + QStringLiteral(" is null");
+        } else {
+            terms << table_->key[i].expression + QStringLiteral(" = ?");
+            parameters << part;
+        }
+    }
+    return terms.join(QStringLiteral(" and "));
+}
+
+QByteArray ResultSet::fetch(const Field& field)
+{
+    QVariantList parameters;
+    const QString condition = rowCondition(parameters);
+    QSqlQuery query = session_.execute(
+        session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition), parameters);
+    if (!query.next())
+        throw EDatabaseError(rowLost());
+    return query.value(0).toByteArray();
+}
+
+EDatabaseError ResultSet::failure(const QString& text) const
+{
+    return EDatabaseError(owner_ + QStringLiteral(": ") + text);
+}
+
+void ResultSet::edit()
+{
+    if (!table_)
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    if (rows_.empty())
+        throw failure(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    editing_ = true;
+}
+
+void ResultSet::setBlob(int field, const QByteArray& bytes)
+{
+    if (!editing_)
+        throw failure(QStringLiteral("Dataset not in edit or insert mode"));
+    checkLarge(field);
+    changes_[field] = bytes;
+}
+
+void ResultSet::post()
+{
+    if (!editing_)
+        throw failure(QStringLiteral("Dataset not in edit or insert mode"));
+    if (!changes_.empty()) {
+        QStringList assignments;
+        QVariantList parameters;
+        for (const auto& [field, bytes] : changes_) {
+            assignments << QuoteIdentifier(table_->columns[fields_[field].column].name) + QStringLiteral(" = ?");
+            parameters << storedBytes(bytes);
+        }
+        const QString condition = rowCondition(parameters);
+        session_.commits().post([&] {
+            if (session_.dialect().updateRow(session_, *table_, assignments.join(QStringLiteral(", ")), condition, parameters) == 0)
+                throw EDatabaseError(rowLost());
+        });
+        recordPosted();
+    }
+    editing_ = false;
+}
+
+// The held row now shows what was written, so the row can be found and
+// written again.
+void ResultSet::recordPosted()
+{
+    std::vector<QVariant>& row = rows_[current_];
+    for (const auto& [changed, bytes] : changes_) {
+        const int column = fields_[changed].column;
+        const QVariant size = bytes.isEmpty() ? QVariant() : QVariant(qint64(bytes.size()));
+        for (const Field& f : fields_) {
+            if (f.column == column) {
+                row[f.slot] = size;
+                row[f.headSlot] = storedBytes(bytes.left(TField::BlobHeadSize));
+            }
+        }
+        for (int i = 0; i < int(table_->key.size()); ++i) {
+            const KeyPart& part = table_->key[i];
+            if (part.column == column)
+                row[keySlot_ + i] =
+                    storedBytes(part.digest && !bytes.isEmpty() ? QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) : bytes);
+        }
+    }
+    changes_.clear();
+}

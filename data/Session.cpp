@@ -1,0 +1,124 @@
+#include "data/Session.h"
+
+#include "data/DatabaseFolder.h"
+#include "data/SqlError.h"
+#include "data/SqlServerDialect.h"
+#include "data/SqliteDialect.h"
+
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QUrl>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <array>
+#include <atomic>
+
+namespace {
+
+QString newConnectionName()
+{
+    static std::atomic<int> serial{0};
+    return QStringLiteral("bmp2jpg-data-%1").arg(++serial);
+}
+
+std::unique_ptr<Dialect> openEmbedded(const QString& connectionName, const ConnectionSettings& settings)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    if (settings.InitialCatalog.isEmpty()) {
+        database.setDatabaseName(QStringLiteral(":memory:"));
+    } else {
+        const std::optional<QString> file = DatabaseFolder(settings.DataSource).databaseFile(settings.InitialCatalog);
+        if (!file)
+            throw EDatabaseError(QStringLiteral("Cannot open database \"%1\": there is no file \"%1.db\" in \"%2\"")
+                                     .arg(settings.InitialCatalog, settings.DataSource));
+        // mode=rw: a file deleted meanwhile is an error, never a new empty database.
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+        database.setDatabaseName(QUrl::fromLocalFile(QFileInfo(*file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                                 QStringLiteral("?mode=rw"));
+    }
+    if (!database.open())
+        throw SqlError(database.lastError());
+    return std::make_unique<SqliteDialect>();
+}
+
+QString dbmsName(const QSqlDatabase& database)
+{
+    const QVariant handle = database.driver()->handle();
+    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>())
+        return {};
+    const SQLHANDLE connection = *static_cast<const SQLHANDLE*>(handle.constData());
+    std::array<SQLWCHAR, 256> name{};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name.data(), SQLSMALLINT(sizeof name), &length)))
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()));
+}
+
+std::unique_ptr<Dialect> openOdbc(const QString& connectionName, const ConnectionSettings& settings,
+                                  const OdbcDriverProfile& odbc)
+{
+    const std::optional<QString> text = odbc.driverConnectionString(settings);
+    if (!text)
+        throw EDatabaseError(QStringLiteral("A setting holds characters the ODBC driver cannot be given safely"));
+    // Qt's ODBC driver reads any string containing ".dsn" as a file DSN.
+    if (text->contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        throw EDatabaseError(QStringLiteral("A setting contains \".dsn\", which Qt's ODBC driver cannot pass on"));
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
+    // Login and password are in the string, quoted; Qt would append them raw.
+    database.setDatabaseName(*text);
+    database.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+    if (!database.open())
+        throw SqlError(database.lastError());
+    if (dbmsName(database).startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        return std::make_unique<SqliteDialect>();
+    return std::make_unique<SqlServerDialect>();
+}
+
+} // namespace
+
+Session::Session(const QString& connectionName) : connectionName_(connectionName) {}
+
+Session::~Session()
+{
+    commits_.reset();
+    QSqlDatabase::database(connectionName_, false).close();
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const OdbcDriverProfile& odbc)
+{
+    std::unique_ptr<Session> session(new Session(newConnectionName()));
+    const bool embedded = odbc.foldersAreEmbeddedServers && QFileInfo(settings.DataSource).isDir();
+    session->dialect_ = embedded ? openEmbedded(session->connectionName_, settings)
+                                 : openOdbc(session->connectionName_, settings, odbc);
+    session->commits_ = std::make_unique<CommitGroup>(session->database(), session->dialect_->commitInterval());
+    session->dialect_->prepareSession(*session, settings);
+    return session;
+}
+
+QSqlDatabase Session::database() const
+{
+    return QSqlDatabase::database(connectionName_, false);
+}
+
+QSqlQuery Session::execute(const QString& statement, const QVariantList& parameters)
+{
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    bool done = false;
+    if (parameters.isEmpty()) {
+        done = query.exec(statement);
+    } else if (query.prepare(statement)) {
+        for (const QVariant& parameter : parameters)
+            query.addBindValue(parameter);
+        done = query.exec();
+    }
+    if (!done)
+        throw SqlError(query.lastError());
+    return query;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "data/Dialect.h"
+
+// Microsoft SQL Server through ODBC.
+class SqlServerDialect : public Dialect {
+public:
+    std::chrono::milliseconds commitInterval() const override;
+    void prepareSession(Session& session, const ConnectionSettings& settings) const override;
+    std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const override;
+    QString blobSizeExpression(const QString& quotedColumn) const override;
+    QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
+    QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const override;
+    qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
+                     const QVariantList& parameters) const override;
+};

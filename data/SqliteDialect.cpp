@@ -1,0 +1,108 @@
+#include "data/SqliteDialect.h"
+
+#include "data/DatabaseFolder.h"
+#include "data/Session.h"
+#include "data/SimpleSelect.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+// The column type's affinity is BLOB: a declared type naming BLOB, or none.
+bool hasBlobAffinity(const QString& declaredType)
+{
+    const QString type = declaredType.toUpper();
+    if (type.contains(QLatin1String("INT")) || type.contains(QLatin1String("CHAR")) ||
+        type.contains(QLatin1String("CLOB")) || type.contains(QLatin1String("TEXT")))
+        return false;
+    return type.contains(QLatin1String("BLOB")) || type.trimmed().isEmpty();
+}
+
+// A name for the rowid that no column hides.
+std::optional<QString> rowidName(const std::vector<TableColumn>& columns)
+{
+    for (const QString& candidate : {QStringLiteral("rowid"), QStringLiteral("_rowid_"), QStringLiteral("oid")}) {
+        const bool hidden = std::any_of(columns.begin(), columns.end(), [&](const TableColumn& c) {
+            return c.name.compare(candidate, Qt::CaseInsensitive) == 0;
+        });
+        if (!hidden)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::chrono::milliseconds SqliteDialect::commitInterval() const
+{
+    // Syncing a commit costs several times a picture's encoding.
+    return std::chrono::milliseconds(750);
+}
+
+void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& settings) const
+{
+    session.execute(QStringLiteral("create temp table sysdatabases (name text)"));
+    if (QFileInfo(settings.DataSource).isDir()) {
+        for (const QString& name : DatabaseFolder(settings.DataSource).databaseNames())
+            session.execute(QStringLiteral("insert into temp.sysdatabases (name) values (?)"), {name});
+    }
+    session.execute(QStringLiteral("create temp view sysobjects as select name, type from main.sqlite_master "
+                                   "where type in ('table', 'view') and name not like 'sqlite!_%' escape '!'"));
+}
+
+std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const QStringList& name) const
+{
+    if (name.size() != 1)
+        return std::nullopt;
+    QSqlQuery kind = session.execute(
+        QStringLiteral("select name, wr from pragma_table_list(?) where schema = 'main' and type = 'table'"), {name.front()});
+    if (!kind.next())
+        return std::nullopt;
+    TableSchema table{{kind.value(0).toString()}, {}, {}, true};
+    const bool withoutRowid = kind.value(1).toInt() != 0;
+
+    QSqlQuery columns = session.execute(QStringLiteral("select name, type, pk from pragma_table_info(?, 'main') order by cid"),
+                                        {table.name.front()});
+    std::vector<std::pair<int, int>> primaryKey;  // (position in key, column)
+    while (columns.next()) {
+        table.columns.push_back({columns.value(0).toString(), hasBlobAffinity(columns.value(1).toString())});
+        if (columns.value(2).toInt() > 0)
+            primaryKey.emplace_back(columns.value(2).toInt(), int(table.columns.size()) - 1);
+    }
+    if (!withoutRowid) {
+        if (const std::optional<QString> rowid = rowidName(table.columns))
+            table.key.push_back({*rowid, -1, false});
+        return table;
+    }
+    // A table without rowid always has a primary key, and it is never NULL.
+    std::sort(primaryKey.begin(), primaryKey.end());
+    for (const auto& [position, column] : primaryKey)
+        table.key.push_back({QuoteIdentifier(table.columns[column].name), column, false});
+    return table;
+}
+
+QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
+{
+    // Bytes also for a text value in a BLOB column.
+    return QStringLiteral("length(cast(%1 as blob))").arg(quotedColumn);
+}
+
+QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
+{
+    return QStringLiteral("substr(cast(%1 as blob), 1, %2)").arg(quotedColumn).arg(bytes);
+}
+
+QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const
+{
+    return QStringLiteral("select %1 from %2 where %3").arg(quotedColumn, QuoteIdentifier(table.name), condition);
+}
+
+qint64 SqliteDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,
+                                const QString& condition, const QVariantList& parameters) const
+{
+    const QSqlQuery update = session.execute(
+        QStringLiteral("update %1 set %2 where %3").arg(QuoteIdentifier(table.name), assignments, condition), parameters);
+    return update.numRowsAffected();
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "data/Dialect.h"
+
+// SQLite, on the embedded server or through its ODBC driver. The program's
+// SQL Server catalogue names are temporary objects of each connection.
+class SqliteDialect : public Dialect {
+public:
+    std::chrono::milliseconds commitInterval() const override;
+    void prepareSession(Session& session, const ConnectionSettings& settings) const override;
+    std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const override;
+    QString blobSizeExpression(const QString& quotedColumn) const override;
+    QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
+    QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const override;
+    qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
+                     const QVariantList& parameters) const override;
+};

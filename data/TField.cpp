@@ -1,0 +1,60 @@
+#include "data/TField.h"
+
+#include "data/DataErrors.h"
+#include "data/ResultSet.h"
+#include "data/TQuery.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <limits>
+
+QString TField::AsString() const
+{
+    return query_->open().value(column_).toString();
+}
+
+int TField::AsInteger() const
+{
+    const QVariant value = query_->open().value(column_);
+    if (value.isNull())
+        return 0;
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok || number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
+        throw EDatabaseError(QStringLiteral("'%1' is not a valid integer value").arg(value.toString()));
+    return int(number);
+}
+
+bool TField::IsNull() const
+{
+    return query_->open().isNull(column_);
+}
+
+void TField::SaveToFile(const QString& path) const
+{
+    ResultSet& result = query_->open();
+    result.checkLarge(column_);
+    const QByteArray bytes = result.value(column_).toByteArray();
+    QFile file(path);
+    // Unbuffered, so a full disk shows at the write that hits it.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw EFCreateError(QDir::toNativeSeparators(path), file.errorString());
+    if (file.write(bytes) != bytes.size())
+        throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
+}
+
+void TField::LoadFromStream(const QByteArray& bytes)
+{
+    query_->open().setBlob(column_, bytes);
+}
+
+qint64 TField::BlobSize() const
+{
+    return query_->open().blobSize(column_);
+}
+
+bool TField::BlobStartsWith(const QByteArray& prefix) const
+{
+    return query_->open().blobStartsWith(column_, prefix);
+}

@@ -1,0 +1,87 @@
+#include "data/TQuery.h"
+
+#include "data/DataErrors.h"
+#include "data/ResultSet.h"
+#include "data/TConnection.h"
+
+TQuery::TQuery(QString name, TConnection& connection) : name_(std::move(name)), connection_(connection)
+{
+    connection_.attach(*this);
+}
+
+TQuery::~TQuery()
+{
+    connection_.detach(*this);
+}
+
+bool TQuery::Active() const
+{
+    return result_ != nullptr;
+}
+
+ResultSet& TQuery::open() const
+{
+    if (!result_)
+        throw EDatabaseError(name_ + QStringLiteral(": Cannot perform this operation on a closed dataset"));
+    return *result_;
+}
+
+void TQuery::Open(const QString& statement)
+{
+    Close();
+    result_ = ResultSet::open(connection_.session(), name_, statement);
+}
+
+void TQuery::Close()
+{
+    discard();
+    connection_.commitPosted();
+}
+
+void TQuery::discard()
+{
+    result_.reset();
+}
+
+void TQuery::First()
+{
+    open().first();
+}
+
+bool TQuery::Eof() const
+{
+    return open().eof();
+}
+
+void TQuery::Next()
+{
+    open().next();
+}
+
+int TQuery::RecordCount() const
+{
+    return open().rowCount();
+}
+
+TField TQuery::FieldByName(const QString& name)
+{
+    const std::optional<int> field = open().fieldIndex(name);
+    if (!field)
+        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    return TField(*this, *field);
+}
+
+void TQuery::Edit()
+{
+    open().edit();
+}
+
+void TQuery::Post()
+{
+    open().post();
+}
+
+void TQuery::CommitPosted()
+{
+    connection_.commitPosted();
+}

@@ -1,0 +1,43 @@
+#include "data/UDataModule.h"
+
+#include "data/ConnectionString.h"
+
+TDataModule1::TDataModule1(OdbcDriverProfile odbc)
+    : con1(std::move(odbc)), qry1(QStringLiteral("qry1"), con1), qry2(QStringLiteral("qry2"), con1), tbl1(QStringLiteral("tbl1"), con1)
+{
+}
+
+TDataModule1::~TDataModule1()
+{
+    try {
+        DataModuleDestroy();
+    } catch (const std::exception&) {
+        // Nothing is left to report to at exit; callers commit before (CommitPosted).
+    }
+}
+
+bool TDataModule1::Connect()
+{
+    const QString connectionString = BuildConnectionString(*this);
+    con1.Close();
+    try {
+        con1.Open(connectionString);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TDataModule1::OpenQuery(const QString& statement)
+{
+    qry1.Close();
+    qry1.Open(statement);
+}
+
+void TDataModule1::DataModuleDestroy()
+{
+    tbl1.Close();
+    qry1.Close();
+    qry2.Close();
+    con1.Close();
+}
