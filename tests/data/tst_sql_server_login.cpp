@@ -1,0 +1,84 @@
+// The SQL Server path through the installed FreeTDS driver: what a login
+// carries to the server, and how fast a refused connection fails.
+#include "data/SqlServerDriver.h"
+#include "data/UDataModule.h"
+#include "tests/data/FakeTdsServer.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTest>
+
+class SqlServerLoginTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Without FreeTDS every Connect would fail at once and prove nothing.
+        const std::optional<SqlServerDriver> driver = InstalledSqlServerDriver();
+        QVERIFY(driver);
+        QCOMPARE(driver->name, QStringLiteral("FreeTDS"));
+    }
+
+    void closedPortFailsWithinSeconds()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 closedPort = probe.serverPort();
+        probe.close();
+
+        TDataModule1 module;
+        module.DataSource = QStringLiteral("127.0.0.1,%1").arg(closedPort);
+        module.UserID = QStringLiteral("sa");
+        module.Password = QStringLiteral("secret");
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!module.Connect());
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+        QVERIFY(!module.con1.Connected());
+    }
+
+    void loginCarriesTheValuesAsTyped_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("database");
+        QTest::newRow("plain") << QStringLiteral("sa") << QStringLiteral("secret") << QStringLiteral("pics");
+        QTest::newRow("separators") << QStringLiteral("a;b=c") << QStringLiteral("x;UID=evil;") << QStringLiteral("d=1;e");
+        QTest::newRow("braces") << QStringLiteral("{sa") << QStringLiteral("{secret") << QStringLiteral("{db");
+        QTest::newRow("spaces") << QStringLiteral(" sa ") << QStringLiteral("  ") << QStringLiteral("my pics ");
+        QTest::newRow("Chinese") << QStringLiteral("管理员") << QStringLiteral("密码 1") << QStringLiteral("图片");
+        QTest::newRow("empty password") << QStringLiteral("sa") << QString() << QString();
+    }
+    void loginCarriesTheValuesAsTyped()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, database);
+        FakeTdsServer server;
+        TDataModule1 module;
+        module.DataSource = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        module.UserID = user;
+        module.Password = password;
+        module.InitialCatalog = database;
+        QVERIFY(!module.Connect());  // the fake server hangs up after the login
+        const TdsLogin login = server.login();
+        QCOMPARE(login.user, user);
+        QCOMPARE(login.password, password);
+        QCOMPARE(login.database, database);
+    }
+
+    void closingBraceRefusedBeforeAnyContact()
+    {
+        FakeTdsServer server;
+        TDataModule1 module;
+        module.DataSource = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        module.UserID = QStringLiteral("sa");
+        module.Password = QStringLiteral("a}b");
+        QVERIFY(!module.Connect());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, server.login());
+    }
+};
+
+QTEST_GUILESS_MAIN(SqlServerLoginTest)
+#include "tst_sql_server_login.moc"
