@@ -48,7 +48,10 @@ void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& s
         for (const QString& name : DatabaseFolder(settings.DataSource).databaseNames())
             session.execute(QStringLiteral("insert into temp.sysdatabases (name) values (?)"), {name});
     }
-    session.execute(QStringLiteral("create temp view sysobjects as select name, type from main.sqlite_master "
+    // Names match without regard to case, as SQLite resolves them and as a
+    // SQL Server with the default collation would.
+    session.execute(QStringLiteral("create temp view sysobjects as select name collate nocase as name, type "
+                                   "from main.sqlite_master "
                                    "where type in ('table', 'view') and name not like 'sqlite!_%' escape '!'"));
 }
 

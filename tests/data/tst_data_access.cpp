@@ -197,6 +197,12 @@ private slots:
         QVERIFY(m->Connect());
         m->OpenQuery(QStringLiteral("select 1 from sysobjects where name='BAC1'"));
         QCOMPARE(m->qry1.RecordCount(), 0);
+
+        folder_->run(QStringLiteral("lower"), QStringLiteral("create table bac1 (x)"));
+        m->InitialCatalog = QStringLiteral("lower");
+        QVERIFY(m->Connect());
+        m->OpenQuery(QStringLiteral("select 1 from sysobjects where name='BAC1'"));
+        QCOMPARE(m->qry1.RecordCount(), 1);
     }
 
     void databasesListedInNameOrder()
