@@ -15,11 +15,6 @@ bool TConnection::Connected() const
     return session_ != nullptr;
 }
 
-QString TConnection::ConnectionString() const
-{
-    return connectionString_;
-}
-
 void TConnection::Open(const QString& connectionString)
 {
     Close();

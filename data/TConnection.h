@@ -19,7 +19,6 @@ public:
     TConnection& operator=(const TConnection&) = delete;
 
     bool Connected() const;
-    QString ConnectionString() const;  // as last given to Open
 
     // Opens on the given connection string; throws EDatabaseError on failure
     // and stays closed.
@@ -34,7 +33,7 @@ private:
     void detach(TQuery& query);
 
     OdbcDriverProfile odbc_;
-    QString connectionString_;
+    QString connectionString_;  // kept to reconnect a query opened while closed
     std::unique_ptr<Session> session_;
     std::vector<TQuery*> queries_;
 };

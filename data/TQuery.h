@@ -21,7 +21,6 @@ public:
     TQuery(const TQuery&) = delete;
     TQuery& operator=(const TQuery&) = delete;
 
-    QString Name() const { return name_; }
     bool Active() const;
 
     // Runs the statement and moves to its first row; throws EDatabaseError.
