@@ -1,4 +1,5 @@
 #include "tests/support/ModalBoxAnswerer.h"
+#include "tests/support/TestMain.h"
 #include "ui/Application.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/ErrorDisplay.h"
@@ -72,11 +73,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    ui::TApplication application(argc, argv);
-    UiLayerTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+BMP2JPG_WINDOW_TEST_MAIN(UiLayerTest)
 
 #include "tst_ui.moc"
