@@ -23,6 +23,19 @@ bool IsReservedDeviceName(const QString& name)
 // Identifiers can be long; a component must stay well under 255 bytes.
 constexpr qsizetype kMaxScratchNameLength = 64;
 
+// Deletes a row's scratch files when the row is done, whether it finished or failed.
+struct ScratchFiles {
+    const std::filesystem::path& bmp;
+    const std::filesystem::path& jpg;
+
+    ~ScratchFiles()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(bmp, ignored);
+        std::filesystem::remove(jpg, ignored);
+    }
+};
+
 }  // namespace
 
 std::filesystem::path ExeFolder()
@@ -74,8 +87,12 @@ void TConversionRun::RunPass(const QString& column, const QString& statement)
                                  jpgFolder / (name + QStringLiteral(".jpg")).toStdU16String());
         }
     } catch (...) {
-        // Rows written before the failure stay converted.
-        query.CommitPosted();
+        // Rows written before the failure stay converted. Should that fail
+        // too (a full disk), the first failure is still the one to report.
+        try {
+            query.CommitPosted();
+        } catch (...) {
+        }
         throw;
     }
     query.CommitPosted();
@@ -84,23 +101,24 @@ void TConversionRun::RunPass(const QString& column, const QString& statement)
 void TConversionRun::ConvertCurrentRecord(const QString& column, const std::filesystem::path& bmpPath,
                                           const std::filesystem::path& jpgPath)
 {
-    auto& query = DataModule.qry1;
-    TField field = query.FieldByName(column);
-    // Only a value that starts like a bitmap can change; the rest need not even be read.
-    if (field.BlobStartsWith(QByteArrayLiteral("BM"))) {
-        field.SaveToFile(QString::fromStdU16String(bmpPath.u16string()));
-        if (bmp2jpg::BmpToJpg(bmpPath, jpgPath) == bmp2jpg::ConversionOutcome::Encoded) {
-            query.Edit();
-            ReadFileIntoBuffer(jpgPath);
-            field.LoadFromStream(Buffer);
-            query.Post();
+    {
+        // The scratch files are copies of the picture: gone on every path.
+        const ScratchFiles scratch{bmpPath, jpgPath};
+        auto& query = DataModule.qry1;
+        TField field = query.FieldByName(column);
+        // Only a value that starts like a bitmap can change; the rest need not even be read.
+        if (field.BlobStartsWith(QByteArrayLiteral("BM"))) {
+            field.SaveToFile(QString::fromStdU16String(bmpPath.u16string()));
+            if (bmp2jpg::BmpToJpg(bmpPath, jpgPath) == bmp2jpg::ConversionOutcome::Encoded) {
+                query.Edit();
+                ReadFileIntoBuffer(jpgPath);
+                field.LoadFromStream(Buffer);
+                query.Post();
+            }
         }
+        PictureDone();
     }
-    PictureDone();
-    std::error_code ignored;
-    std::filesystem::remove(bmpPath, ignored);
-    std::filesystem::remove(jpgPath, ignored);
-    query.Next();
+    DataModule.qry1.Next();
 }
 
 void TConversionRun::ReadFileIntoBuffer(const std::filesystem::path& path)

@@ -1,0 +1,149 @@
+// The run in a process of its own, killed, rejected by the database and
+// starved of disk space: no stored value may ever be anything but its
+// original bytes or its finished JPEG.
+#include "convert/ConversionRun.h"
+#include "data/UDataModule.h"
+#include "tests/data/SqliteOdbcProfile.h"
+#include "tests/main/ExpectedValues.h"
+#include "tools/demo/StoredPictures.h"
+#include "tools/demo/ImageTableReader.h"
+#include "tools/demo/ImageTableWriter.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct JobResult {
+    int exitCode;
+    QString errorText;
+};
+
+}  // namespace
+
+class RunReliabilityTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void killedAtRandomMomentsLeavesEveryValueWholeThenFinishes()
+    {
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int i = 0; i < 24; ++i)
+                table.AddRow(QStringLiteral("k%1").arg(i % 20), stored::Bmp24(640, 480, i),
+                             i % 3 ? std::optional<QByteArray>(stored::Bmp24(320, 240, 100 + i)) : std::nullopt);
+            table.AddRow(QStringLiteral("jpeg"), stored::Jpeg(64, 48, 2), QByteArray("text"));
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const auto finished = FinishedTable(original);
+
+        auto* random = QRandomGenerator::global();
+        for (int kill = 0; kill < 12; ++kill) {
+            QProcess job;
+            job.start(QStringLiteral(JOB_CHILD), {folder.path(), QStringLiteral("kill")});
+            QVERIFY(job.waitForStarted());
+            QTest::qWait(int(random->bounded(30, 900)));
+            job.kill();
+            job.waitForFinished();
+            QVERIFY2(EachValueOriginalOrFinished(original, finished, ReadImageTable(DatabaseFile())),
+                     qPrintable(QStringLiteral("after kill %1").arg(kill)));
+        }
+        QCOMPARE(RunJob().exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == finished);
+    }
+
+    void rejectedWriteStopsAtThatRowKeepingEarlierRows()
+    {
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("a"), stored::Bmp24(40, 30, 1), stored::Bmp24(40, 30, 11));
+            table.AddRow(QStringLiteral("b"), stored::Bmp24(40, 30, 2), std::nullopt);
+            table.AddRow(QStringLiteral("locked"), stored::Bmp24(40, 30, 3), stored::Bmp24(40, 30, 13));
+            table.AddRow(QStringLiteral("c"), stored::Bmp24(40, 30, 4), std::nullopt);
+            table.Execute(QStringLiteral("create trigger guard before update on BAC1 when old.BCE01 = 'locked' "
+                                         "begin select raise(abort, 'row locked is read-only'); end"));
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const auto finished = FinishedTable(original);
+
+        const JobResult result = RunJob();
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.errorText.contains(QStringLiteral("row locked is read-only")), qPrintable(result.errorText));
+        const auto now = ReadImageTable(DatabaseFile());
+        QCOMPARE(now[0].bac02, finished[0].bac02);
+        QCOMPARE(now[1].bac02, finished[1].bac02);
+        QCOMPARE(now[2].bac02, original[2].bac02);
+        QCOMPARE(now[3].bac02, original[3].bac02);
+        // The second pass never started.
+        QCOMPARE(now[0].bac04, original[0].bac04);
+    }
+
+    void fullDiskStopsTheRunWithTheFileError()
+    {
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("small"), stored::Bmp24(30, 20, 1), std::nullopt);
+            table.AddRow(QStringLiteral("large"), stored::Bmp24(1024, 768, 2), std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const auto finished = FinishedTable(original);
+
+        // The scratch copy of the large picture is the first write past the
+        // limit; the signal is ignored so the write fails with an error.
+        const JobResult result = RunJob({QStringLiteral("-c"),
+                                         QStringLiteral("trap '' XFSZ; ulimit -f 1024; exec \"$0\" \"$@\""),
+                                         QStringLiteral(JOB_CHILD)});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.errorText.contains(QStringLiteral("large.bmp")), qPrintable(result.errorText));
+        const auto now = ReadImageTable(DatabaseFile());
+        QVERIFY(EachValueOriginalOrFinished(original, finished, now));
+        QCOMPARE(now[1].bac02, original[1].bac02);
+    }
+
+    void sameJobThroughOdbc()
+    {
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("a"), stored::Bmp24(64, 48, 1), stored::Rle8(30, 20, 2));
+            table.AddRow(QStringLiteral("a"), stored::Bmp8(33, 21, 3), QByteArray());
+            table.AddRow(std::nullopt, stored::Jpeg(20, 20, 4), QByteArray("text"));
+            table.AddRow(QStringLiteral("照片"), std::nullopt, stored::Bmp24(5, 1, 5));
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        {
+            TDataModule1 dataModule(SqliteOdbcProfile());
+            dataModule.DataSource = folder.path();
+            dataModule.UserID = QStringLiteral("sa");
+            dataModule.InitialCatalog = QStringLiteral("kill");
+            QVERIFY(dataModule.Connect());
+            int pictures = 0;
+            TConversionRun(dataModule, ExeFolder(), [&] { ++pictures; }).Run();
+            QCOMPARE(pictures, 7);
+        }
+        QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
+    }
+
+private:
+    QString DatabaseFile() const { return folder.filePath(QStringLiteral("kill.db")); }
+
+    // Runs the job to its end; with a shell prefix, through /bin/sh.
+    JobResult RunJob(QStringList shellPrefix = {})
+    {
+        QProcess job;
+        QStringList arguments = shellPrefix;
+        arguments << folder.path() << QStringLiteral("kill");
+        if (shellPrefix.isEmpty())
+            job.start(QStringLiteral(JOB_CHILD), arguments);
+        else
+            job.start(QStringLiteral("/bin/bash"), arguments);
+        job.waitForFinished(300000);
+        return {job.exitCode(), QString::fromUtf8(job.readAllStandardError())};
+    }
+
+    QTemporaryDir folder;
+};
+
+QTEST_GUILESS_MAIN(RunReliabilityTest)
+#include "tst_run.moc"
