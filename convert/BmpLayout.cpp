@@ -113,7 +113,7 @@ std::uint64_t ReadPalette(const LittleEndianReader& in, const InfoHeader& header
     const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(entries, palette.size()));
     const std::size_t step = static_cast<std::size_t>(header.paletteEntryBytes);
     for (std::size_t i = 0; i < used; ++i)
-        palette[i] = {table[i * step], table[i * step + 1], table[i * step + 2]};
+        palette[i] = {table[i * step], table[i * step + 1], table[i * step + 2], 0};
     return tableStart + table.size();
 }
 

@@ -8,7 +8,8 @@ namespace bmp2jpg {
 
 enum class BmpCompression { None, Rle8, Rle4, BitFields };
 
-using BgrColour = std::array<std::uint8_t, 3>;
+// Blue, green, red and a zero byte: four bytes go in one store.
+using BgrColour = std::array<std::uint8_t, 4>;
 
 // Always 256 entries: indices past the file's colour table give black.
 using BmpPalette = std::array<BgrColour, 256>;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "convert/BmpErrors.h"
+
 #include <cstdint>
 #include <limits>
-#include <stdexcept>
 
 namespace bmp2jpg {
 
@@ -11,14 +12,14 @@ namespace bmp2jpg {
 inline std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b)
 {
     if (b > std::numeric_limits<std::uint64_t>::max() - a)
-        throw std::overflow_error("Bitmap size overflows");
+        throw BmpReadError("Bitmap size overflows");
     return a + b;
 }
 
 inline std::uint64_t CheckedMul(std::uint64_t a, std::uint64_t b)
 {
     if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a)
-        throw std::overflow_error("Bitmap size overflows");
+        throw BmpReadError("Bitmap size overflows");
     return a * b;
 }
 

@@ -15,7 +15,8 @@ void ExpandPacked(const std::uint8_t* indices, std::uint32_t width, const BmpPal
     for (std::uint32_t x = 0; x < width; ++x) {
         const unsigned shift = 8 - Bits * (x % kPerByte + 1);
         const unsigned index = (indices[x / kPerByte] >> shift) & kIndexMask;
-        std::memcpy(bgr + std::size_t{x} * 3, palette[index].data(), 3);
+        // The fourth byte is overwritten by the next pixel.
+        std::memcpy(bgr + std::size_t{x} * 3, palette[index].data(), 4);
     }
 }
 

@@ -71,13 +71,14 @@ BgrPixelBuffer DecodeRle(const BmpLayout& layout)
     std::size_t at = 0;
     while (at + 2 <= data.size() && !canvas.PastTop()) {
         const unsigned count = data[at];
-        const unsigned code = data[at + 1];
+        const std::uint8_t* second = &data[at + 1];
+        const unsigned code = *second;
         at += 2;
         if (count > 0) {
-            // An encoded run repeats one index, or alternates two 4-bit ones.
-            const std::uint8_t repeated[1] = {static_cast<std::uint8_t>(code)};
+            // An encoded run repeats the second byte's index, or alternates
+            // its two 4-bit ones.
             for (unsigned i = 0; i < count; ++i)
-                canvas.Put(IndexAt(repeated, fourBit ? i % 2 : 0, fourBit));
+                canvas.Put(IndexAt(second, fourBit ? i % 2 : 0, fourBit));
             continue;
         }
         if (code == kEndOfLine) {

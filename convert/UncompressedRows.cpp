@@ -12,7 +12,7 @@ UncompressedRows::UncompressedRows(const BmpLayout& layout)
     , bitFields_(layout.colourMasks, layout.bitCount)
     , usedRowBytes_(static_cast<std::size_t>(CheckedAdd(CheckedMul(layout.width, layout.bitCount), 7) / 8))
     , paddedRow_(usedRowBytes_)
-    , bgrRow_(layout.bitCount == 24 ? 0 : static_cast<std::size_t>(CheckedMul(layout.width, 3)))
+    , bgrRow_(layout.bitCount == 24 ? 0 : static_cast<std::size_t>(CheckedMul(layout.width, 3) + 1))
 {
 }
 
