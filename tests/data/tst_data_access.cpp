@@ -144,6 +144,15 @@ private slots:
         QCOMPARE(fileBytes(scratchFile()), QByteArray());
     }
 
+    void saveToFileNamesTheFileItCannotCreate()
+    {
+        auto m = connectedWith(QStringLiteral("('a', x'424d', null)"));
+        m->OpenQuery(QStringLiteral("select BAC02 from BAC1"));
+        const QString path = QDir::toNativeSeparators(folder_->path() + QStringLiteral("/missing/a.bmp"));
+        QVERIFY(failureText([&] { m->qry1.FieldByName(QStringLiteral("BAC02")).SaveToFile(path); })
+                    .startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)));
+    }
+
     void fieldsByName_data()
     {
         QTest::addColumn<QString>("statement");
