@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QSqlField>
-#include <QSqlRecord>
 
 namespace {
 
@@ -70,20 +69,14 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
 
 void ResultSet::fill(const QString& statement)
 {
-    QSqlQuery query = session_.execute(statement);
-    const QSqlRecord record = query.record();
+    Session::Rows result = session_.select(statement);
     if (fields_.empty()) {
-        for (int i = 0; i < record.count(); ++i) {
-            const bool bytes = record.field(i).metaType() == QMetaType::fromType<QByteArray>();
-            fields_.push_back({record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});
+        for (int i = 0; i < result.record.count(); ++i) {
+            const bool bytes = result.record.field(i).metaType() == QMetaType::fromType<QByteArray>();
+            fields_.push_back({result.record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});
         }
     }
-    while (query.next()) {
-        std::vector<QVariant>& row = rows_.emplace_back();
-        row.reserve(record.count());
-        for (int i = 0; i < record.count(); ++i)
-            row.push_back(query.value(i));
-    }
+    rows_ = std::move(result.values);
     eof_ = rows_.empty();
 }
 
@@ -179,11 +172,11 @@ QByteArray ResultSet::fetch(const Field& field)
 {
     QVariantList parameters;
     const QString condition = rowCondition(parameters);
-    QSqlQuery query = session_.execute(
+    const Session::Rows found = session_.select(
         session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition), parameters);
-    if (!query.next())
+    if (found.values.empty())
         throw EDatabaseError(rowLost());
-    return query.value(0).toByteArray();
+    return found.values.front().front().toByteArray();
 }
 
 EDatabaseError ResultSet::failure(const QString& text) const

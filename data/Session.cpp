@@ -122,3 +122,16 @@ QSqlQuery Session::execute(const QString& statement, const QVariantList& paramet
         throw SqlError(query.lastError());
     return query;
 }
+
+Session::Rows Session::select(const QString& statement, const QVariantList& parameters)
+{
+    QSqlQuery query = execute(statement, parameters);
+    Rows rows{query.record(), {}};
+    while (query.next()) {
+        std::vector<QVariant>& row = rows.values.emplace_back();
+        row.reserve(rows.record.count());
+        for (int i = 0; i < rows.record.count(); ++i)
+            row.push_back(query.value(i));
+    }
+    return rows;
+}

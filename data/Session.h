@@ -7,10 +7,12 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QString>
 #include <QVariantList>
 
 #include <memory>
+#include <vector>
 
 // An open connection: the database handle, its dialect and the group of
 // posted rows not yet committed.
@@ -28,6 +30,15 @@ public:
 
     // Runs a statement, forward-only; throws EDatabaseError with the server's text.
     QSqlQuery execute(const QString& statement, const QVariantList& parameters = {});
+
+    struct Rows {
+        QSqlRecord record;
+        std::vector<std::vector<QVariant>> values;
+    };
+    // Runs a statement and reads all its rows, so that none is left pending
+    // when the next statement runs (FreeTDS and Microsoft's drivers refuse
+    // a second statement while one has rows to give).
+    Rows select(const QString& statement, const QVariantList& parameters = {});
 
 private:
     explicit Session(const QString& connectionName);

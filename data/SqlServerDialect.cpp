@@ -56,7 +56,7 @@ struct ColumnFacts {
 std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, const std::vector<TableColumn>& columns,
                                const std::vector<ColumnFacts>& facts)
 {
-    QSqlQuery indexes = session.execute(
+    const Session::Rows indexes = session.select(
         QStringLiteral("select i.index_id, c.name from sys.indexes i "
                        "join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id "
                        "and ic.is_included_column = 0 "
@@ -66,11 +66,11 @@ std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, cons
                        "order by i.is_primary_key desc, i.index_id, ic.key_ordinal"),
         {objectName});
     std::vector<std::pair<int, std::vector<int>>> candidates;  // index id, its columns
-    while (indexes.next()) {
-        const int id = indexes.value(0).toInt();
+    for (const auto& row : indexes.values) {
+        const int id = row[0].toInt();
         if (candidates.empty() || candidates.back().first != id)
             candidates.emplace_back(id, std::vector<int>{});
-        const QString name = indexes.value(1).toString();
+        const QString name = row[1].toString();
         const auto column = std::find_if(columns.begin(), columns.end(), [&](const TableColumn& c) { return c.name == name; });
         candidates.back().second.push_back(int(column - columns.begin()));
     }
@@ -103,17 +103,17 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
     if (name.size() > 2)
         return std::nullopt;
     const QString objectName = QuoteIdentifier(name);
-    QSqlQuery columns = session.execute(
+    const Session::Rows columns = session.select(
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.is_nullable from sys.columns c "
                        "where c.object_id = OBJECT_ID(?) and OBJECTPROPERTY(c.object_id, 'IsUserTable') = 1 "
                        "order by c.column_id"),
         {objectName});
     TableSchema table{name, {}, {}, true};
     std::vector<ColumnFacts> facts;
-    while (columns.next()) {
-        const QString type = columns.value(1).toString();
-        table.columns.push_back({columns.value(0).toString(), isLarge(type)});
-        facts.push_back({type, columns.value(2).toBool()});
+    for (const auto& column : columns.values) {
+        const QString type = column[1].toString();
+        table.columns.push_back({column[0].toString(), isLarge(type)});
+        facts.push_back({type, column[2].toBool()});
     }
     if (table.columns.empty())
         return std::nullopt;

@@ -62,20 +62,20 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
 {
     if (name.size() != 1)
         return std::nullopt;
-    QSqlQuery kind = session.execute(
+    const Session::Rows kind = session.select(
         QStringLiteral("select name, wr from pragma_table_list(?) where schema = 'main' and type = 'table'"), {name.front()});
-    if (!kind.next())
+    if (kind.values.empty())
         return std::nullopt;
-    TableSchema table{{kind.value(0).toString()}, {}, {}, true};
-    const bool withoutRowid = kind.value(1).toInt() != 0;
+    TableSchema table{{kind.values.front()[0].toString()}, {}, {}, true};
+    const bool withoutRowid = kind.values.front()[1].toInt() != 0;
 
-    QSqlQuery columns = session.execute(QStringLiteral("select name, type, pk from pragma_table_info(?, 'main') order by cid"),
-                                        {table.name.front()});
     std::vector<std::pair<int, int>> primaryKey;  // (position in key, column)
-    while (columns.next()) {
-        table.columns.push_back({columns.value(0).toString(), hasBlobAffinity(columns.value(1).toString())});
-        if (columns.value(2).toInt() > 0)
-            primaryKey.emplace_back(columns.value(2).toInt(), int(table.columns.size()) - 1);
+    for (const auto& column : session.select(QStringLiteral("select name, type, pk from pragma_table_info(?, 'main') order by cid"),
+                                             {table.name.front()})
+                                  .values) {
+        table.columns.push_back({column[0].toString(), hasBlobAffinity(column[1].toString())});
+        if (column[2].toInt() > 0)
+            primaryKey.emplace_back(column[2].toInt(), int(table.columns.size()) - 1);
     }
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
