@@ -20,9 +20,10 @@ struct TableColumn {
 // One part of what tells a row from the others: a column, the rowid, or a
 // digest of a column's bytes.
 struct KeyPart {
-    QString expression;  // as selected and compared
-    int column;          // the table column it comes from; -1 for the rowid
-    bool digest;         // SHA-256 of the column's bytes rather than the value
+    QString expression;   // as selected and compared
+    QString placeholder;  // the value compared with, "?" or the "?" cast to the column's type
+    int column;           // the table column it comes from; -1 for the rowid
+    bool digest;          // SHA-256 of the column's bytes rather than the value
 };
 
 struct TableSchema {

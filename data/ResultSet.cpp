@@ -161,7 +161,7 @@ QString ResultSet::rowCondition(QVariantList& parameters) const
         if (part.isNull()) {
             terms << table_->key[i].expression + QStringLiteral(" is null");
         } else {
-            terms << table_->key[i].expression + QStringLiteral(" = ?");
+            terms << table_->key[i].expression + QStringLiteral(" = ") + table_->key[i].placeholder;
             parameters << part;
         }
     }

@@ -16,7 +16,8 @@ bool isLarge(const QString& type)
 }
 
 // Types whose values come back through Qt unchanged, so "column = value" finds
-// exactly the row they were read from.
+// exactly the row they were read from. Not datetime: since SQL Server 2016 it
+// no longer equals the millisecond value Qt reads from it.
 bool isExactKeyType(const QString& type)
 {
     static const QSet<QString> exact{QStringLiteral("tinyint"),  QStringLiteral("smallint"),
@@ -24,10 +25,17 @@ bool isExactKeyType(const QString& type)
                                      QStringLiteral("bit"),      QStringLiteral("char"),
                                      QStringLiteral("varchar"),  QStringLiteral("nchar"),
                                      QStringLiteral("nvarchar"), QStringLiteral("binary"),
-                                     QStringLiteral("varbinary"), QStringLiteral("uniqueidentifier"),
-                                     QStringLiteral("date"),     QStringLiteral("datetime"),
+                                     QStringLiteral("varbinary"), QStringLiteral("date"),
                                      QStringLiteral("smalldatetime")};
     return exact.contains(type);
+}
+
+// Qt passes text as nvarchar; compared with a char or varchar column as it is,
+// it would make SQL Server scan the table instead of seeking the key.
+QString keyPlaceholder(const QString& type)
+{
+    const bool narrowText = type == QLatin1String("char") || type == QLatin1String("varchar");
+    return narrowText ? QStringLiteral("CAST(? AS varchar(8000))") : QStringLiteral("?");
 }
 
 // Types that convert to varbinary byte for byte, so a digest of them tells
@@ -82,7 +90,7 @@ std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, cons
             continue;
         std::vector<KeyPart> key;
         for (int c : keyColumns)
-            key.push_back({QuoteIdentifier(columns[c].name), c, false});
+            key.push_back({QuoteIdentifier(columns[c].name), keyPlaceholder(facts[c].type), c, false});
         return key;
     }
     return {};
@@ -128,7 +136,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
         if (isDigestible(facts[c].type))
             table.key.push_back(
                 {QStringLiteral("HASHBYTES('SHA2_256', CONVERT(varbinary(max), %1))").arg(QuoteIdentifier(table.columns[c].name)),
-                 c, true});
+                 QStringLiteral("?"), c, true});
     }
     return table;
 }
@@ -140,7 +148,7 @@ QString SqlServerDialect::blobSizeExpression(const QString& quotedColumn) const
 
 QString SqlServerDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("CAST(SUBSTRING(%1, 1, %2) AS varbinary(%2))").arg(quotedColumn).arg(bytes);
+    return QStringLiteral("CAST(SUBSTRING(%1, 1, %2) AS varbinary(%2))").arg(quotedColumn, QString::number(bytes));
 }
 
 QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const

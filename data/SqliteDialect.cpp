@@ -79,13 +79,13 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     }
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
-            table.key.push_back({*rowid, -1, false});
+            table.key.push_back({*rowid, QStringLiteral("?"), -1, false});
         return table;
     }
     // A table without rowid always has a primary key, and it is never NULL.
     std::sort(primaryKey.begin(), primaryKey.end());
     for (const auto& [position, column] : primaryKey)
-        table.key.push_back({QuoteIdentifier(table.columns[column].name), column, false});
+        table.key.push_back({QuoteIdentifier(table.columns[column].name), QStringLiteral("?"), column, false});
     return table;
 }
 
@@ -97,7 +97,7 @@ QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
 
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("substr(cast(%1 as blob), 1, %2)").arg(quotedColumn).arg(bytes);
+    return QStringLiteral("substr(cast(%1 as blob), 1, %2)").arg(quotedColumn, QString::number(bytes));
 }
 
 QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const
