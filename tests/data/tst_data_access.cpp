@@ -144,6 +144,29 @@ private slots:
         QCOMPARE(fileBytes(scratchFile()), QByteArray());
     }
 
+    void onlyPlainSelectsOfOneTableAreEditable_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<bool>("editable");
+        QTest::newRow("pass") << QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null") << true;
+        QTest::newRow("quoted names") << QStringLiteral("SELECT [bce01], \"BAC02\" FROM [bac1];") << true;
+        QTest::newRow("view") << QStringLiteral("select BCE01, BAC02 from V1") << false;
+        QTest::newRow("grouped") << QStringLiteral("select BCE01 from BAC1 where 1 = 1 group by BCE01") << false;
+        QTest::newRow("union") << QStringLiteral("select BAC02 from BAC1 where 1 = 1 union select BAC04 from BAC1") << false;
+        QTest::newRow("not a column") << QStringLiteral("select rowid, BAC02 from BAC1") << false;
+        QTest::newRow("expression") << QStringLiteral("select COUNT(1) as cnt from BAC1") << false;
+    }
+    void onlyPlainSelectsOfOneTableAreEditable()
+    {
+        QFETCH(QString, statement);
+        QFETCH(bool, editable);
+        auto m = connectedWith(QStringLiteral("('a', x'424d', x'00')"));
+        folder_->run(pictures, QStringLiteral("create view V1 as select * from BAC1"));
+        m->OpenQuery(statement);
+        QCOMPARE(failureText([&] { m->qry1.Edit(); }),
+                 editable ? QStringLiteral("(no failure)") : QStringLiteral("qry1: Cannot modify a read-only dataset"));
+    }
+
     void saveToFileNamesTheFileItCannotCreate()
     {
         auto m = connectedWith(QStringLiteral("('a', x'424d', null)"));
