@@ -296,6 +296,15 @@ private slots:
         QCOMPARE(failureText([&] { held.SaveToFile(scratchFile()); }), closed);
     }
 
+    void openQueryReconnectsAClosedConnection()
+    {
+        auto m = connectedWith(QStringLiteral("('a', null, null)"));
+        m->con1.Close();
+        m->OpenQuery(QStringLiteral("select BCE01 from BAC1"));
+        QVERIFY(m->con1.Connected());
+        QCOMPARE(m->qry1.FieldByName(QStringLiteral("BCE01")).AsString(), QStringLiteral("a"));
+    }
+
     void sameIdentifierRowsGetTheirOwnValues()
     {
         auto m = connectedWith(QStringLiteral("('dup', x'01', null), ('dup', x'02', null), ('dup', x'01', null)"));
