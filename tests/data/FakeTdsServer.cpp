@@ -11,7 +11,6 @@ namespace {
 constexpr int waitMs = 3000;
 constexpr char preLogin = 0x12;
 constexpr char login7 = 0x10;
-constexpr char reply = 0x04;
 
 // One message: its packets' payloads up to the one marked last.
 std::pair<char, QByteArray> readMessage(QTcpSocket& socket)
