@@ -21,7 +21,8 @@ std::optional<std::vector<std::uint8_t>> ConvertBmpBytes(std::span<const std::ui
 ConversionOutcome BmpToJpg(const std::filesystem::path& bmpPath, const std::filesystem::path& jpgPath)
 {
     try {
-        const std::vector<std::uint8_t> bmp = ReadFileBytes(bmpPath);
+        const FileContents contents = ReadFileBytes(bmpPath);
+        const std::span<const std::uint8_t> bmp = contents.Bytes();
         if (const auto jpeg = ConvertBmpBytes(bmp)) {
             try {
                 WriteFileBytes(jpgPath, *jpeg);

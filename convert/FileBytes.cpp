@@ -11,18 +11,19 @@ std::string PathText(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
-std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path)
+FileContents ReadFileBytes(const std::filesystem::path& path)
 {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     std::ifstream in(path, std::ios::binary);
     if (error || !in)
         throw std::runtime_error("Cannot open file \"" + PathText(path) + "\"");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    FileContents contents(static_cast<std::size_t>(size));
+    const auto bytes = contents.Bytes();
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (static_cast<std::uintmax_t>(in.gcount()) != size)
         throw std::runtime_error("Cannot read file \"" + PathText(path) + "\"");
-    return bytes;
+    return contents;
 }
 
 void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes)

@@ -84,7 +84,7 @@ bool Measure(const Case& c, const std::filesystem::path& folder)
             Seconds([&] { floorJpeg = bmp2jpg::bench::EncodeBgrWithLibjpeg(bgr, c.width, c.height); }));
     }
     const double megapixels = c.width * static_cast<double>(c.height) / 1e6;
-    const bool same = bmp2jpg::ReadFileBytes(jpgPath) == floorJpeg;
+    const bool same = std::ranges::equal(bmp2jpg::ReadFileBytes(jpgPath).Bytes(), floorJpeg);
     std::printf("%-22s %9.1f %11.1f %7.3f  %s\n", c.name, megapixels / fileSeconds, megapixels / memorySeconds,
         memorySeconds / fileSeconds, same ? "same bytes" : "BYTES DIFFER");
     return same;
@@ -95,13 +95,14 @@ bool Measure(const Case& c, const std::filesystem::path& folder)
 int main()
 {
     const Case cases[] = {
-        {"1024x768 24-bit", 1024, 768, false, 25},
-        {"1024x768 8-bit", 1024, 768, true, 25},
-        {"2592x1944 24-bit", 2592, 1944, false, 9},
-        {"2592x1944 8-bit", 2592, 1944, true, 9},
+        {"1024x768 24-bit", 1024, 768, false, 60},
+        {"1024x768 8-bit", 1024, 768, true, 60},
+        {"2592x1944 24-bit", 2592, 1944, false, 20},
+        {"2592x1944 8-bit", 2592, 1944, true, 20},
     };
     const auto stamp = Clock::now().time_since_epoch().count();
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("bmp2jpg-bench-" + std::to_string(stamp));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("bmp2jpg-bench-" + std::to_string(stamp));
     try {
         std::filesystem::create_directories(folder);
         std::printf("%-22s %9s %11s %7s\n", "picture", "file MP/s", "memory MP/s", "ratio");

@@ -132,7 +132,8 @@ private slots:
         AddRow("top-down", WriteBmp(photo, DirectFormat::Bgr24, {.topDown = true}), photo);
         for (const std::uint32_t width : {1u, 3u, 5u}) {
             const RgbImage narrow = Photo(width, 9);
-            AddRow(qPrintable(QString("width %1, padded rows").arg(width)), WriteBmp(narrow, DirectFormat::Bgr24), narrow);
+            AddRow(qPrintable(QString("width %1, padded rows").arg(width)), WriteBmp(narrow, DirectFormat::Bgr24),
+                narrow);
         }
         const RgbImage oneRow = Photo(37, 1);
         AddRow("one pixel high", WriteBmp(oneRow, DirectFormat::Bgr24), oneRow);
@@ -225,7 +226,8 @@ private slots:
             {3, 3, 3, 3, 3, kBlack, kBlack, kBlack, kBlack, 0, 2, 3, 2, kBlack, kBlack, 1, 1, 1, kBlack, kBlack}));
         AddRow("RLE8 delta, end of line, end of bitmap, clipped run", HandMadeRle(IndexedFormat::Rle8, 5, 4, rle8),
             rle8Expected);
-        AddRow("RLE8 cut inside an absolute run", HandMadeRle(IndexedFormat::Rle8, 5, 4, Bytes(rle8.begin(), rle8.begin() + 8)),
+        const Bytes rle8CutShort(rle8.begin(), rle8.begin() + 8);
+        AddRow("RLE8 cut inside an absolute run", HandMadeRle(IndexedFormat::Rle8, 5, 4, rle8CutShort),
             Expand(FourColourImage(5, 4,
                 {kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, 2, 3, kBlack,
                     kBlack, kBlack, 1, 1, 1, kBlack, kBlack})));
@@ -284,7 +286,8 @@ private slots:
 
         IndexedImage indexed = Quantize(photo, 8);
         indexed.palette[0] = Rgb{10, 200, 30};
-        AddRow("8-bit cut short: missing bytes are index 0", CutAfterPixelBytes(WriteBmp(indexed, IndexedFormat::Bits8), 3 * 20 + 5),
+        AddRow("8-bit cut short: missing bytes are index 0",
+            CutAfterPixelBytes(WriteBmp(indexed, IndexedFormat::Bits8), 3 * 20 + 5),
             Map(Expand(indexed), [&](std::uint32_t x, std::uint32_t y, Rgb p) {
                 const std::uint32_t stored = photo.height - 1 - y;
                 return stored < 3 || (stored == 3 && x < 5) ? p : indexed.palette[0];

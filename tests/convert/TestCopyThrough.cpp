@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -111,7 +112,7 @@ private slots:
         const std::filesystem::path jpgPath = folder.filePath("out.jpg").toStdString();
         bmp2jpg::WriteFileBytes(bmpPath, input);
         QCOMPARE(bmp2jpg::BmpToJpg(bmpPath, jpgPath), bmp2jpg::ConversionOutcome::Copied);
-        QVERIFY(bmp2jpg::ReadFileBytes(jpgPath) == input);
+        QVERIFY(std::ranges::equal(bmp2jpg::ReadFileBytes(jpgPath).Bytes(), input));
     }
 
     void emptyFileGivesEmptyJpeg()

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace bmp2jpg::testdata;
 using bmp2jpg::test::Bytes;
 
@@ -46,7 +48,8 @@ private slots:
         bmp2jpg::WriteFileBytes(PathOf("photo.bmp"), WriteBmp(photo, DirectFormat::Bgr24));
         bmp2jpg::WriteFileBytes(PathOf("photo.jpg"), kStale);
         QCOMPARE(bmp2jpg::BmpToJpg(PathOf("photo.bmp"), PathOf("photo.jpg")), bmp2jpg::ConversionOutcome::Encoded);
-        QVERIFY(bmp2jpg::ReadFileBytes(PathOf("photo.jpg")) == bmp2jpg::test::CjpegReference(photo));
+        const Bytes reference = bmp2jpg::test::CjpegReference(photo);
+        QVERIFY(std::ranges::equal(bmp2jpg::ReadFileBytes(PathOf("photo.jpg")).Bytes(), reference));
     }
 
     void copyReplacesALongerStaleFile()
@@ -55,7 +58,7 @@ private slots:
         bmp2jpg::WriteFileBytes(PathOf("text.bmp"), text);
         bmp2jpg::WriteFileBytes(PathOf("text.jpg"), kStale);
         QCOMPARE(bmp2jpg::BmpToJpg(PathOf("text.bmp"), PathOf("text.jpg")), bmp2jpg::ConversionOutcome::Copied);
-        QVERIFY(bmp2jpg::ReadFileBytes(PathOf("text.jpg")) == text);
+        QVERIFY(std::ranges::equal(bmp2jpg::ReadFileBytes(PathOf("text.jpg")).Bytes(), text));
     }
 
     void targetThatCannotBeWrittenThrowsAndLeavesNoFile()

@@ -49,7 +49,8 @@ std::uint32_t TenBits(std::uint8_t channel)
 PixelData DirectPixels(const RgbImage& image, DirectFormat format, bool topDown)
 {
     PixelData data;
-    data.bitCount = format == DirectFormat::Bgr24 ? 24 : format == DirectFormat::Rgb555 || format == DirectFormat::Rgb565 ? 16 : 32;
+    const bool sixteenBit = format == DirectFormat::Rgb555 || format == DirectFormat::Rgb565;
+    data.bitCount = format == DirectFormat::Bgr24 ? 24 : sixteenBit ? 16 : 32;
     if (format == DirectFormat::Rgb565) {
         data.compression = kBitFields;
         data.masks = {0xF800, 0x07E0, 0x001F};
