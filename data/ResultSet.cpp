@@ -44,6 +44,8 @@ std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owne
 bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
 {
     const Dialect& dialect = session_.dialect();
+    std::vector<Field> fields;
+    QStringList selected;
     for (const QString& name : select.columns) {
         const auto column = std::find_if(table.columns.begin(), table.columns.end(), [&](const TableColumn& c) {
             return c.name.compare(name, Qt::CaseInsensitive) == 0;
@@ -51,18 +53,20 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
         if (column == table.columns.end())
             return false;
         const QString quoted = QuoteIdentifier(column->name);
-        const int slot = int(selected_.size());
+        const int slot = int(selected.size());
         if (column->large) {
-            fields_.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
-            selected_ << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
+            fields.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
+            selected << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
         } else {
-            fields_.push_back({name, Kind::Value, slot, -1, -1});
-            selected_ << quoted;
+            fields.push_back({name, Kind::Value, slot, -1, -1});
+            selected << quoted;
         }
     }
-    keySlot_ = int(selected_.size());
+    keySlot_ = int(selected.size());
     for (const KeyPart& part : table.key)
-        selected_ << part.expression;
+        selected << part.expression;
+    fields_ = std::move(fields);
+    selected_ = std::move(selected);
     table_ = table;
     return true;
 }
@@ -70,7 +74,7 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
 void ResultSet::fill(const QString& statement)
 {
     Session::Rows result = session_.select(statement);
-    if (fields_.empty()) {
+    if (!table_) {
         for (int i = 0; i < result.record.count(); ++i) {
             const bool bytes = result.record.field(i).metaType() == QMetaType::fromType<QByteArray>();
             fields_.push_back({result.record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});

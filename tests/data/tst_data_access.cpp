@@ -148,21 +148,27 @@ private slots:
     {
         QTest::addColumn<QString>("statement");
         QTest::addColumn<bool>("editable");
-        QTest::newRow("pass") << QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null") << true;
-        QTest::newRow("quoted names") << QStringLiteral("SELECT [bce01], \"BAC02\" FROM [bac1];") << true;
-        QTest::newRow("view") << QStringLiteral("select BCE01, BAC02 from V1") << false;
-        QTest::newRow("grouped") << QStringLiteral("select BCE01 from BAC1 where 1 = 1 group by BCE01") << false;
-        QTest::newRow("union") << QStringLiteral("select BAC02 from BAC1 where 1 = 1 union select BAC04 from BAC1") << false;
-        QTest::newRow("not a column") << QStringLiteral("select rowid, BAC02 from BAC1") << false;
-        QTest::newRow("expression") << QStringLiteral("select COUNT(1) as cnt from BAC1") << false;
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("pass") << QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null") << true << "BCE01" << "a";
+        QTest::newRow("quoted names") << QStringLiteral("SELECT [bce01], \"BAC02\" FROM [bac1];") << true << "BCE01" << "a";
+        QTest::newRow("view") << QStringLiteral("select BCE01, BAC02 from V1") << false << "BCE01" << "a";
+        QTest::newRow("grouped") << QStringLiteral("select BCE01 from BAC1 where 1 = 1 group by BCE01") << false << "BCE01" << "a";
+        QTest::newRow("union") << QStringLiteral("select BCE01 from BAC1 where 1 = 1 union select BCE01 from BAC1") << false
+                               << "BCE01" << "a";
+        QTest::newRow("not a column") << QStringLiteral("select BAC04, rowid from BAC1") << false << "rowid" << "1";
+        QTest::newRow("expression") << QStringLiteral("select COUNT(1) as cnt from BAC1") << false << "cnt" << "1";
     }
     void onlyPlainSelectsOfOneTableAreEditable()
     {
         QFETCH(QString, statement);
         QFETCH(bool, editable);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
         auto m = connectedWith(QStringLiteral("('a', x'424d', x'00')"));
         folder_->run(pictures, QStringLiteral("create view V1 as select * from BAC1"));
         m->OpenQuery(statement);
+        QCOMPARE(m->qry1.FieldByName(field).AsString(), value);
         QCOMPARE(failureText([&] { m->qry1.Edit(); }),
                  editable ? QStringLiteral("(no failure)") : QStringLiteral("qry1: Cannot modify a read-only dataset"));
     }
