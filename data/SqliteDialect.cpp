@@ -46,6 +46,9 @@ void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& s
     // Debian builds SQLite to zero every freed page, which doubles the writing
     // of each rewritten picture. Freed pages keep their old bytes until reused.
     session.execute(QStringLiteral("pragma secure_delete = fast"));
+    // A picture spans hundreds of pages that the prefix check, the fetch and
+    // the update each walk: keep them cached between those steps (bounded).
+    session.execute(QStringLiteral("pragma cache_size = -32768"));
     session.execute(QStringLiteral("create temp table sysdatabases (name text)"));
     if (QFileInfo(settings.DataSource).isDir()) {
         for (const QString& name : DatabaseFolder(settings.DataSource).databaseNames())

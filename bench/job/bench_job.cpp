@@ -1,0 +1,161 @@
+// bench_job [work folder]: builds embedded-server databases from a generated
+// photo corpus and prints, from one run, the whole job's throughput against
+// BmpToJpg alone on the same pictures, the job's peak memory for a table and
+// one four times larger, and a second run's time against the first.
+// Each job runs in a child process of its own so its peak memory is its own:
+// bench_job --job <server folder> <database>.
+#include "bench/job/PeakMemory.h"
+#include "convert/BmpToJpg.h"
+#include "convert/ConversionRun.h"
+#include "data/UDataModule.h"
+#include "tools/demo/ImageTableWriter.h"
+#include "tools/demo/StoredPictures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Picture {
+    QByteArray bytes;
+    double megapixels;
+};
+
+struct Corpus {
+    std::vector<Picture> pictures;  // in the order the job meets them
+    std::vector<QByteArray> jpegs;
+};
+
+struct JobFigures {
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+constexpr int kRowsOfSmall = 100;  // two 1024 x 768 pictures each
+constexpr int kRowsOfLarge = 10;   // two 2592 x 1944 pictures each
+constexpr int kRowsOfJpeg = 20;
+
+Corpus MakeCorpus()
+{
+    std::vector<Picture> small;
+    std::vector<Picture> large;
+    for (std::uint32_t seed = 0; seed < 4; ++seed)
+        small.push_back({stored::Bmp24(1024, 768, seed), 1024.0 * 768 / 1e6});
+    for (std::uint32_t seed = 0; seed < 2; ++seed)
+        large.push_back({stored::Bmp24(2592, 1944, 10 + seed), 2592.0 * 1944 / 1e6});
+    Corpus corpus;
+    // The job walks BAC02 over all rows, then BAC04.
+    for (int column = 0; column < 2; ++column) {
+        for (int row = 0; row < kRowsOfSmall; ++row)
+            corpus.pictures.push_back(small[(row + column) % small.size()]);
+        for (int row = 0; row < kRowsOfLarge; ++row)
+            corpus.pictures.push_back(large[(row + column) % large.size()]);
+    }
+    corpus.jpegs.push_back(stored::Jpeg(1024, 768, 20));
+    return corpus;
+}
+
+// The table `copies` times over: rows of small pictures, rows of large ones,
+// rows holding a JPEG already.
+void WriteDatabase(const QString& file, const Corpus& corpus, int copies)
+{
+    const size_t perColumn = corpus.pictures.size() / 2;
+    ImageTableWriter table(file);
+    for (int copy = 0; copy < copies; ++copy) {
+        for (size_t row = 0; row < perColumn; ++row)
+            table.AddRow(QStringLiteral("r%1").arg(row), corpus.pictures[row].bytes,
+                         corpus.pictures[perColumn + row].bytes);
+        for (int row = 0; row < kRowsOfJpeg; ++row)
+            table.AddRow(QStringLiteral("j%1").arg(row), corpus.jpegs.front(), std::nullopt);
+    }
+}
+
+double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
+{
+    const std::filesystem::path bmp = work.filePath(QStringLiteral("alone.bmp")).toStdU16String();
+    const std::filesystem::path jpg = work.filePath(QStringLiteral("alone.jpg")).toStdU16String();
+    QElapsedTimer timer;
+    timer.start();
+    for (const Picture& picture : corpus.pictures) {
+        QFile file(QString::fromStdU16String(bmp.u16string()));
+        file.open(QIODevice::WriteOnly);
+        file.write(picture.bytes);
+        file.close();
+        bmp2jpg::BmpToJpg(bmp, jpg);
+    }
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+JobFigures RunJobInChild(const QString& server, const QString& database)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--job"), server, database});
+    child.waitForFinished(-1);
+    JobFigures figures;
+    std::sscanf(child.readAllStandardOutput().constData(), "%lf %lf", &figures.seconds, &figures.peakMiB);
+    if (child.exitCode() != 0)
+        std::fprintf(stderr, "job on %s failed\n", qPrintable(database));
+    return figures;
+}
+
+int RunJob(const QString& server, const QString& database)
+{
+    TDataModule1 dataModule;
+    dataModule.DataSource = server;
+    dataModule.UserID = QStringLiteral("bench");
+    dataModule.InitialCatalog = database;
+    if (!dataModule.Connect())
+        return 1;
+    QElapsedTimer timer;
+    timer.start();
+    TConversionRun(dataModule, ExeFolder(), [] {}).Run();
+    std::printf("%f %f\n", double(timer.nsecsElapsed()) / 1e9, double(PeakResidentBytes()) / (1 << 20));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--job")
+        return RunJob(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+
+    QTemporaryDir scratch;
+    const QDir work(argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch.path());
+    QDir().mkpath(work.path());
+
+    std::printf("Generating the corpus...\n");
+    const Corpus corpus = MakeCorpus();
+    double megapixels = 0;
+    for (const Picture& picture : corpus.pictures)
+        megapixels += picture.megapixels;
+    const double pictures = double(corpus.pictures.size());
+    WriteDatabase(work.filePath(QStringLiteral("small.db")), corpus, 1);
+    WriteDatabase(work.filePath(QStringLiteral("large.db")), corpus, 4);
+
+    const double alone = BmpToJpgAloneSeconds(corpus, work);
+    const JobFigures first = RunJobInChild(work.path(), QStringLiteral("small"));
+    const JobFigures second = RunJobInChild(work.path(), QStringLiteral("small"));
+    const JobFigures large = RunJobInChild(work.path(), QStringLiteral("large"));
+
+    std::printf("%.0f pictures (%.0f megapixels) in BAC02 and BAC04, plus %d JPEG values\n", pictures, megapixels,
+                kRowsOfJpeg);
+    std::printf("whole job       : %6.1f pictures/s  %6.1f MP/s\n", pictures / first.seconds,
+                megapixels / first.seconds);
+    std::printf("BmpToJpg alone  : %6.1f pictures/s  %6.1f MP/s\n", pictures / alone, megapixels / alone);
+    std::printf("job / alone     : %.2f  (goal >= 0.80)\n", alone / first.seconds);
+    std::printf("peak memory     : %.0f MiB (table), %.0f MiB (4x table), ratio %.2f  (goal <= 1.10)\n",
+                first.peakMiB, large.peakMiB, large.peakMiB / first.peakMiB);
+    std::printf("second run      : %.3f s, %.3f of the first  (goal <= 0.10)\n", second.seconds,
+                second.seconds / first.seconds);
+    return 0;
+}
