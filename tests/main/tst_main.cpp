@@ -112,6 +112,18 @@ private slots:
         QCOMPARE(dataModule->InitialCatalog, QStringLiteral("nobac1"));
     }
 
+    void failedReconnectShowsNothing()
+    {
+        ModalBoxAnswerer answerer;
+        QVERIFY(QFile::rename(DatabaseFile(QStringLiteral("empty")), DatabaseFile(QStringLiteral("moved"))));
+        Pick(QStringLiteral("empty"));
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QVERIFY(QFile::rename(DatabaseFile(QStringLiteral("moved")), DatabaseFile(QStringLiteral("empty"))));
+        QVERIFY(answerer.Texts().isEmpty());
+        QVERIFY(!dataModule->con1.Connected());
+        QCOMPARE(form->pb1->value(), 0);
+    }
+
     void mixedTableIsConvertedInPlace()
     {
         const auto original = ReadImageTable(DatabaseFile(QStringLiteral("mixed")));

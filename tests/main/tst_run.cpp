@@ -125,6 +125,29 @@ private slots:
         QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
     }
 
+    void scratchNamesStayInsideTheirFolder_data()
+    {
+        QTest::addColumn<QString>("identifier");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "A-17_x" << "A-17_x";
+        QTest::newRow("Chinese kept") << "照片一" << "照片一";
+        QTest::newRow("parent folders") << "..\\..\\x" << "______x";
+        QTest::newRow("slash") << "a/b" << "a_b";
+        QTest::newRow("drive") << "C:x" << "C_x";
+        QTest::newRow("forbidden characters") << "a*?<>|\"b" << "a______b";
+        QTest::newRow("NULL or empty") << "" << "_";
+        QTest::newRow("device name") << "con" << "_con";
+        QTest::newRow("device name with number") << "LPT1" << "_LPT1";
+        QTest::newRow("only dots") << ".." << "__";
+        QTest::newRow("long") << QString(300, u'x') << QString(64, u'x');
+    }
+    void scratchNamesStayInsideTheirFolder()
+    {
+        QFETCH(QString, identifier);
+        QFETCH(QString, name);
+        QCOMPARE(ScratchFileName(identifier), name);
+    }
+
 private:
     QString DatabaseFile() const { return folder.filePath(QStringLiteral("kill.db")); }
 

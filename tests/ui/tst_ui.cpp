@@ -3,6 +3,7 @@
 #include "ui/Application.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/ErrorDisplay.h"
+#include "ui/FatalError.h"
 #include "ui/MessageBox.h"
 
 #include <QTest>
@@ -60,6 +61,22 @@ private slots:
         QCOMPARE(answerer.Boxes().front().text, QStringLiteral("Field 'x' not found."));
         QCOMPARE(answerer.Boxes().front().icon, QMessageBox::Critical);
         QCOMPARE(answerer.Boxes().front().title, QStringLiteral("tst_ui"));
+    }
+
+    void startupFailureBoxNamesTheExceptionAndModule()
+    {
+        ModalBoxAnswerer answerer;
+        ui::ShowStartupFailure(std::runtime_error("Data source name not found"));
+        QCOMPARE(answerer.Boxes().size(), size_t(1));
+        const auto& box = answerer.Boxes().front();
+        QCOMPARE(box.title, QStringLiteral("Application Error"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        const QStringList lines = box.text.split(u'\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Exception std::runtime_error in module tst_ui at ")),
+                 qPrintable(lines[0]));
+        QVERIFY(lines[0].endsWith(u'.'));
+        QCOMPARE(lines[1], QStringLiteral("Data source name not found"));
     }
 
     void messageBoxHasNoIconAndTheTitle()
