@@ -102,6 +102,16 @@ void ResultSet::next()
         eof_ = true;
 }
 
+void ResultSet::moveTo(int row)
+{
+    if (row < 0 || row >= rowCount())
+        throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
+    if (editing_)
+        post();
+    current_ = row;
+    eof_ = false;
+}
+
 std::optional<int> ResultSet::fieldIndex(const QString& name) const
 {
     for (int i = 0; i < int(fields_.size()); ++i) {

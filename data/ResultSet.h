@@ -28,6 +28,8 @@ public:
     bool eof() const { return eof_; }
     void first();
     void next();
+    int current() const { return current_; }
+    void moveTo(int row);  // 0-based; posts an edit in progress first
 
     std::optional<int> fieldIndex(const QString& name) const;  // ignores case
 

@@ -31,11 +31,16 @@ bool TField::IsNull() const
     return query_->open().isNull(column_);
 }
 
-void TField::SaveToFile(const QString& path) const
+QByteArray TField::AsBytes() const
 {
     ResultSet& result = query_->open();
     result.checkLarge(column_);
-    const QByteArray bytes = result.value(column_).toByteArray();
+    return result.value(column_).toByteArray();
+}
+
+void TField::SaveToFile(const QString& path) const
+{
+    const QByteArray bytes = AsBytes();
     QFile file(path);
     // Unbuffered, so a full disk shows at the write that hits it.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))

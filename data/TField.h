@@ -15,6 +15,7 @@ public:
     bool IsNull() const;
 
     // Large-object (BLOB) columns only.
+    QByteArray AsBytes() const;                      // whole value, fetched now; NULL gives empty
     void SaveToFile(const QString& path) const;      // whole value; creates or truncates the file
     void LoadFromStream(const QByteArray& bytes);    // while editing; empty bytes set NULL
     qint64 BlobSize() const;                          // bytes stored; 0 for NULL

@@ -63,6 +63,16 @@ int TQuery::RecordCount() const
     return open().rowCount();
 }
 
+int TQuery::RecNo() const
+{
+    return open().current() + 1;
+}
+
+void TQuery::SetRecNo(int recNo)
+{
+    open().moveTo(recNo - 1);
+}
+
 TField TQuery::FieldByName(const QString& name)
 {
     const std::optional<int> field = open().fieldIndex(name);

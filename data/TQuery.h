@@ -31,6 +31,10 @@ public:
     bool Eof() const;
     void Next();
     int RecordCount() const;
+    // The current row, from 1; setting it returns to a row read before,
+    // to write it back after later rows were read.
+    int RecNo() const;
+    void SetRecNo(int recNo);
     TField FieldByName(const QString& name);  // ignores case
 
     void Edit();

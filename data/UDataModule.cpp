@@ -18,14 +18,19 @@ TDataModule1::~TDataModule1()
 
 bool TDataModule1::Connect()
 {
-    const QString connectionString = BuildConnectionString(*this);
-    con1.Close();
     try {
-        con1.Open(connectionString);
+        ConnectOrThrow();
         return true;
     } catch (const std::exception&) {
         return false;
     }
+}
+
+void TDataModule1::ConnectOrThrow()
+{
+    const QString connectionString = BuildConnectionString(*this);
+    con1.Close();
+    con1.Open(connectionString);
 }
 
 void TDataModule1::OpenQuery(const QString& statement)

@@ -21,6 +21,8 @@ public:
 
     // Reopens con1 from the settings; false (and con1 closed) on any failure.
     bool Connect();
+    // The same, throwing the reason instead (for callers that must report it).
+    void ConnectOrThrow();
     // Runs one SELECT in qry1, replacing its result; failures are thrown.
     void OpenQuery(const QString& statement);
     void DataModuleDestroy();

@@ -114,6 +114,7 @@ private slots:
         QCOMPARE(field.BlobStartsWith("BM"), stored.startsWith("BM"));
         field.SaveToFile(scratchFile());
         QCOMPARE(fileBytes(scratchFile()), stored);
+        QCOMPARE(field.AsBytes(), stored);
 
         m->qry1.Edit();
         field.LoadFromStream(written);
@@ -121,6 +122,7 @@ private slots:
         QCOMPARE(field.IsNull(), written.isEmpty());
         QCOMPARE(field.BlobSize(), written.size());
         QCOMPARE(field.BlobStartsWith("BM"), written.startsWith("BM"));
+        QCOMPARE(field.AsBytes(), written);
         m->qry1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 is null from BAC1")).front().toBool(), written.isEmpty());
         QCOMPARE(folder_->column(pictures, QStringLiteral("select ifnull(BAC02, '') from BAC1")).front().toByteArray(), written);
@@ -272,6 +274,8 @@ private slots:
         auto m = module(catalog);
         QVERIFY(!m->Connect());
         QVERIFY(!m->con1.Connected());
+        QVERIFY(failureText([&] { m->ConnectOrThrow(); }) != QStringLiteral("(no failure)"));
+        QVERIFY(!m->con1.Connected());
         QCOMPARE(QDir(folder_->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         QVERIFY(!QFile::exists(folder_->path() + QStringLiteral("/../pictures.db")));
     }
@@ -324,6 +328,39 @@ private slots:
         m->qry1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
                  QVariantList({QByteArray("a"), QByteArray("b"), QByteArray("c")}));
+    }
+
+    // Rows read ahead, then written back out of reading order: each write
+    // lands on its own row, and moving away posts an edit in progress.
+    void rowsWrittenBackAfterLaterRowsWereRead()
+    {
+        auto m = connectedWith(QStringLiteral("('a', x'01', null), ('b', x'02', null), ('c', x'03', null)"));
+        m->OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null"));
+        TField field = m->qry1.FieldByName(QStringLiteral("BAC02"));
+        QByteArrayList read;
+        for (m->qry1.First(); !m->qry1.Eof(); m->qry1.Next())
+            read << field.AsBytes();
+        QCOMPARE(read, QByteArrayList({"\x01", "\x02", "\x03"}));
+
+        m->qry1.SetRecNo(3);
+        QVERIFY(!m->qry1.Eof());
+        QCOMPARE(m->qry1.RecNo(), 3);
+        m->qry1.Edit();
+        field.LoadFromStream("third");
+        m->qry1.SetRecNo(1);
+        QCOMPARE(field.AsBytes(), QByteArray("\x01"));
+        m->qry1.Edit();
+        field.LoadFromStream("first");
+        m->qry1.Post();
+        m->qry1.SetRecNo(3);
+        QCOMPARE(field.AsBytes(), QByteArray("third"));
+
+        QCOMPARE(failureText([&] { m->qry1.SetRecNo(0); }), QStringLiteral("qry1: Record 0 out of range"));
+        QCOMPARE(failureText([&] { m->qry1.SetRecNo(4); }), QStringLiteral("qry1: Record 4 out of range"));
+        QCOMPARE(m->qry1.RecNo(), 3);
+        m->qry1.CommitPosted();
+        QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
+                 QVariantList({QByteArray("first"), QByteArray("\x02"), QByteArray("third")}));
     }
 
     void rowsFoundWhateverTheTableKey_data()
