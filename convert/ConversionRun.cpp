@@ -1,6 +1,7 @@
 #include "convert/ConversionRun.h"
 
 #include "convert/BmpToJpg.h"
+#include "convert/ImageTable.h"
 #include "data/UDataModule.h"
 
 #include <QCoreApplication>
@@ -63,8 +64,8 @@ TConversionRun::TConversionRun(TDataModule1& dataModule, std::filesystem::path s
 
 void TConversionRun::Run()
 {
-    RunPass(QStringLiteral("BAC02"), QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null"));
-    RunPass(QStringLiteral("BAC04"), QStringLiteral("select BCE01,BAC04 from BAC1 where BAC04 is not null"));
+    for (const PicturePass& pass : PicturePasses())
+        RunPass(pass.column, pass.statement);
 }
 
 void TConversionRun::RunPass(const QString& column, const QString& statement)
@@ -106,14 +107,11 @@ void TConversionRun::ConvertCurrentRecord(const QString& column, const std::file
         const ScratchFiles scratch{bmpPath, jpgPath};
         auto& query = DataModule.qry1;
         TField field = query.FieldByName(column);
-        // Only a value that starts like a bitmap can change; the rest need not even be read.
-        if (field.BlobStartsWith(QByteArrayLiteral("BM"))) {
+        if (MayBeBitmap(field)) {
             field.SaveToFile(QString::fromStdU16String(bmpPath.u16string()));
             if (bmp2jpg::BmpToJpg(bmpPath, jpgPath) == bmp2jpg::ConversionOutcome::Encoded) {
-                query.Edit();
                 ReadFileIntoBuffer(jpgPath);
-                field.LoadFromStream(Buffer);
-                query.Post();
+                StoreConversion(query, field, Buffer);
             }
         }
         PictureDone();

@@ -1,6 +1,7 @@
 #include "convert/UMain.h"
 
 #include "convert/ConversionRun.h"
+#include "convert/ImageTable.h"
 #include "data/UDataModule.h"
 #include "ui/Controls.h"
 #include "ui/ErrorDisplay.h"
@@ -72,18 +73,12 @@ void TFormMain::Button1Click()
     if (!DataModule.Connect())
         return;
 
-    DataModule.OpenQuery(QStringLiteral("select 1 from sysobjects where name='BAC1'"));
-    if (DataModule.qry1.RecordCount() <= 0) {
+    if (!HasPictureTable(DataModule)) {
         ui::ShowMessage(QStringLiteral("数据库选择不正确，BAC1表不存在"));
         return;
     }
-    DataModule.OpenQuery(QStringLiteral("select COUNT(1) as cnt from BAC1 where BAC02 is not null"));
-    const qint64 first = DataModule.qry1.FieldByName(QStringLiteral("cnt")).AsInteger();
-    DataModule.OpenQuery(QStringLiteral("select COUNT(1) as cnt from BAC1 where BAC04 is not null"));
-    const qint64 second = DataModule.qry1.FieldByName(QStringLiteral("cnt")).AsInteger();
-
     // Every run starts empty; with nothing to convert the bar still ends full.
-    const int total = int(std::min<qint64>(first + second, std::numeric_limits<int>::max()));
+    const int total = int(std::min<qint64>(CountPictures(DataModule), std::numeric_limits<int>::max()));
     pb1->setRange(0, std::max(total, 1));
     pb1->setValue(0);
     RunConversion();

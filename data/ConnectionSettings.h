@@ -10,3 +10,7 @@ struct ConnectionSettings {
     QString Password;       // password of that login, exactly as typed
     QString InitialCatalog; // database to work in; empty: the login's default
 };
+
+// A name as typed, without leading and trailing spaces and control
+// characters; inner ones stay. Passwords are taken exactly as typed.
+QString TrimmedSetting(const QString& text);

@@ -12,19 +12,6 @@ namespace {
 
 constexpr int kEditHeight = 21;
 
-// Leading and trailing spaces and control characters go; inner ones stay.
-QString Trimmed(const QString& text)
-{
-    auto removable = [](QChar c) { return c == u' ' || c.category() == QChar::Other_Control; };
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && removable(text[begin]))
-        ++begin;
-    while (end > begin && removable(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 }  // namespace
 
 TFormLogin::TFormLogin(TDataModule1& dataModule, QWidget* parent)
@@ -69,8 +56,8 @@ TFormLogin::TFormLogin(TDataModule1& dataModule, QWidget* parent)
 void TFormLogin::btnOkClick()
 {
     setResult(QDialog::Rejected);
-    DataModule.DataSource = Trimmed(edt_DataSource->text());
-    DataModule.UserID = Trimmed(edt_UserID->text());
+    DataModule.DataSource = TrimmedSetting(edt_DataSource->text());
+    DataModule.UserID = TrimmedSetting(edt_UserID->text());
     DataModule.Password = edt_password->text();
 
     if (DataModule.DataSource.isEmpty()) {

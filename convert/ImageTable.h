@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+class TDataModule1;
+class TField;
+class TQuery;
+
+// What the job knows about the picture table, for every front end: where the
+// pictures are, which values can change and how a changed one is stored.
+
+// One pass of the job: a picture column of BAC1 and the rows it visits.
+struct PicturePass {
+    QString column;
+    QString statement;  // select BCE01,<column> of the rows where it is not NULL
+};
+// BAC02, then BAC04.
+const std::array<PicturePass, 2>& PicturePasses();
+
+// Whether the connected database has table BAC1.
+bool HasPictureTable(TDataModule1& dataModule);
+// The values every pass will visit, all passes together.
+qint64 CountPictures(TDataModule1& dataModule);
+
+// Only a value that starts like a bitmap can change; the rest need not even be read.
+bool MayBeBitmap(const TField& field);
+
+// Replaces the current row's value of `field` with its conversion: one row
+// written on its own, committed with its group.
+void StoreConversion(TQuery& query, TField& field, const QByteArray& jpeg);
