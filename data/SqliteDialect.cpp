@@ -92,15 +92,19 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     return table;
 }
 
+// SQLite reads length() and typeof() of a column from the record header, but
+// loads the whole value for anything else, a cast included: cast only text.
 QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
 {
     // Bytes also for a text value in a BLOB column.
-    return QStringLiteral("length(cast(%1 as blob))").arg(quotedColumn);
+    return QStringLiteral("case when typeof(%1) = 'text' then length(cast(%1 as blob)) else length(%1) end")
+        .arg(quotedColumn);
 }
 
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("substr(cast(%1 as blob), 1, %2)").arg(quotedColumn, QString::number(bytes));
+    return QStringLiteral("substr(case when typeof(%1) = 'text' then cast(%1 as blob) else %1 end, 1, %2)")
+        .arg(quotedColumn, QString::number(bytes));
 }
 
 QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const
