@@ -1,0 +1,119 @@
+#include "batch/CommandLine.h"
+
+#include "batch/BatchErrors.h"
+
+#include <QCommandLineParser>
+#include <QThread>
+
+namespace {
+
+constexpr int kMostJobs = 256;
+
+const QCommandLineOption serverOption(QStringLiteral("server"),
+                                      QStringLiteral("SQL Server to connect to, or the folder of an embedded server."),
+                                      QStringLiteral("name"));
+const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("Login name."), QStringLiteral("login"));
+const QCommandLineOption databaseOption(QStringLiteral("database"),
+                                        QStringLiteral("Database holding table BAC1 (on an embedded server: the "
+                                                       "name of its .db file)."),
+                                        QStringLiteral("name"));
+const QCommandLineOption dryRunOption(QStringLiteral("dry-run"),
+                                      QStringLiteral("Write nothing: count the values of BAC02 and BAC04 by kind "
+                                                     "(bitmap to convert, already JPEG, other, empty, unreadable "
+                                                     "bitmap) with their total bytes."));
+const QCommandLineOption jobsOption(QStringLiteral("jobs"),
+                                    QStringLiteral("Encode up to N pictures at once (default: the number of cores, "
+                                                   "%1 here). Reading and writing stay in row order; the bytes written "
+                                                   "do not depend on N; memory holds about N + 1 pictures.")
+                                        .arg(QThread::idealThreadCount()),
+                                    QStringLiteral("N"));
+const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                    QStringLiteral("Show this help and exit."));
+
+void SetUp(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Converts, in place, every BMP picture in columns BAC02 and then BAC04 of table\n"
+        "BAC1 to JPEG, exactly as the bmp2jpg desktop tool does. Values that are not\n"
+        "readable bitmaps are left as they are and not rewritten."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, helpOption});
+}
+
+QString Required(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    const QString value = TrimmedSetting(parser.value(option));
+    if (value.isEmpty())
+        throw UsageError(QStringLiteral("--%1 is required").arg(option.names().front()));
+    return value;
+}
+
+}  // namespace
+
+BatchOptions ParseCommandLine(const QStringList& arguments)
+{
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(QLatin1String("--password")) || argument == QLatin1String("-p"))
+            throw UsageError(QStringLiteral("the password is never taken from the command line: set %1 or type it "
+                                            "when asked")
+                                 .arg(QLatin1String(kPasswordVariable)));
+    }
+    QCommandLineParser parser;
+    SetUp(parser);
+    if (!parser.parse(QStringList{QStringLiteral("bmp2jpg-batch")} + arguments))
+        throw UsageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        throw UsageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().front()));
+
+    BatchOptions options;
+    if (parser.isSet(helpOption)) {
+        options.help = true;
+        return options;
+    }
+    options.connection.DataSource = Required(parser, serverOption);
+    options.connection.UserID = Required(parser, userOption);
+    options.connection.InitialCatalog = Required(parser, databaseOption);
+    options.dryRun = parser.isSet(dryRunOption);
+    options.jobs = QThread::idealThreadCount();
+    if (parser.isSet(jobsOption)) {
+        bool number = false;
+        options.jobs = parser.value(jobsOption).toInt(&number);
+        if (!number || options.jobs < 1 || options.jobs > kMostJobs)
+            throw UsageError(QStringLiteral("--jobs wants a whole number from 1 to %1, not \"%2\"")
+                                 .arg(kMostJobs)
+                                 .arg(parser.value(jobsOption)));
+    }
+    return options;
+}
+
+QString HelpText()
+{
+    QCommandLineParser parser;
+    SetUp(parser);
+    // Qt's usage line names the program by its path; this one by its name.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(u'\n'),
+                 QStringLiteral("Usage: bmp2jpg-batch --server <name> --user <login> --database <name> [options]"));
+    return text +
+           QStringLiteral(
+               "\n"
+               "Password:\n"
+               "  Never given on the command line. Taken from the environment variable\n"
+               "  %1 when it is set (even to nothing), otherwise asked for on\n"
+               "  the terminal without echo. An embedded server ignores it.\n"
+               "\n"
+               "While it runs:\n"
+               "  Progress goes to standard error: a bar with count, rate and time left on a\n"
+               "  terminal, a plain line every few seconds otherwise. Ctrl-C or SIGTERM stops\n"
+               "  once the rows in hand are written; a second Ctrl-C quits at once. Every row\n"
+               "  is written whole or not at all. A summary (values converted, left unchanged,\n"
+               "  bytes before and after, time) goes to standard output.\n"
+               "\n"
+               "Exit codes:\n"
+               "  0    done (or nothing to do)\n"
+               "  1    a failure stopped the run; its message, naming the row (BCE01) and\n"
+               "       column, is on standard error; rows written before it stay converted\n"
+               "  2    bad usage: an unknown or missing option, or no password source\n"
+               "  130  stopped by the user (Ctrl-C or SIGTERM)\n")
+               .arg(QLatin1String(kPasswordVariable));
+}

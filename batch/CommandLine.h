@@ -1,0 +1,22 @@
+#pragma once
+
+#include "data/ConnectionSettings.h"
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. The password is never among it.
+struct BatchOptions {
+    bool help = false;
+    ConnectionSettings connection;  // DataSource, UserID, InitialCatalog
+    bool dryRun = false;
+    int jobs = 1;
+};
+
+// Reads the arguments (without the program name); throws UsageError.
+BatchOptions ParseCommandLine(const QStringList& arguments);
+
+QString HelpText();
+
+// The variable a password may come from.
+inline constexpr char kPasswordVariable[] = "BMP2JPG_PASSWORD";

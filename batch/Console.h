@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+
+// The few things the batch command needs from the terminal and the system,
+// the same on every platform.
+namespace console {
+
+bool IsTerminal(std::FILE* stream);
+
+// A line typed on standard input without echo, or nullopt at end of input.
+std::optional<QString> ReadLineWithoutEcho();
+
+// From now on, Ctrl-C or a termination request sets the returned flag and
+// says so on standard error; a second Ctrl-C ends the process at once with
+// exit code 130.
+const std::atomic<bool>& CatchStopRequests();
+
+}  // namespace console
