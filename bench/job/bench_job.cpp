@@ -1,7 +1,8 @@
 // bench_job [work folder]: builds embedded-server databases from a generated
 // photo corpus and prints, from one run, the whole job's throughput against
 // BmpToJpg alone on the same pictures, the job's peak memory for a table and
-// one four times larger, and a second run's time against the first.
+// one four times larger, a second run's time against the first, and the
+// batch command with one and two encoding jobs on the same table.
 // Each job runs in a child process of its own so its peak memory is its own:
 // bench_job --job <server folder> <database>.
 #include "bench/job/PeakMemory.h"
@@ -106,6 +107,28 @@ JobFigures RunJobInChild(const QString& server, const QString& database)
     return figures;
 }
 
+// The batch command on a fresh copy of the pristine table, timed whole.
+double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
+{
+    const QString copy = work.filePath(QStringLiteral("batch.db"));
+    QFile::remove(copy);
+    QFile::copy(pristine, copy);
+    QProcess batch;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
+    batch.setProcessEnvironment(environment);
+    QElapsedTimer timer;
+    timer.start();
+    batch.start(QStringLiteral(BMP2JPG_BATCH), {QStringLiteral("--server"), work.path(), QStringLiteral("--user"),
+                                                QStringLiteral("bench"), QStringLiteral("--database"),
+                                                QStringLiteral("batch"), QStringLiteral("--jobs"), QString::number(jobs)});
+    batch.waitForFinished(-1);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (batch.exitCode() != 0)
+        std::fprintf(stderr, "batch --jobs %d failed: %s\n", jobs, batch.readAllStandardError().constData());
+    return seconds;
+}
+
 int RunJob(const QString& server, const QString& database)
 {
     TDataModule1 dataModule;
@@ -141,11 +164,16 @@ int main(int argc, char** argv)
     const double pictures = double(corpus.pictures.size());
     WriteDatabase(work.filePath(QStringLiteral("small.db")), corpus, 1);
     WriteDatabase(work.filePath(QStringLiteral("large.db")), corpus, 4);
+    const QString pristine = work.filePath(QStringLiteral("pristine.db"));
+    QFile::remove(pristine);
+    QFile::copy(work.filePath(QStringLiteral("small.db")), pristine);
 
     const double alone = BmpToJpgAloneSeconds(corpus, work);
     const JobFigures first = RunJobInChild(work.path(), QStringLiteral("small"));
     const JobFigures second = RunJobInChild(work.path(), QStringLiteral("small"));
     const JobFigures large = RunJobInChild(work.path(), QStringLiteral("large"));
+    const double batchOne = BatchSeconds(work, pristine, 1);
+    const double batchTwo = BatchSeconds(work, pristine, 2);
 
     std::printf("%.0f pictures (%.0f megapixels) in BAC02 and BAC04, plus %d JPEG values\n", pictures, megapixels,
                 kRowsOfJpeg);
@@ -157,5 +185,9 @@ int main(int argc, char** argv)
                 first.peakMiB, large.peakMiB, large.peakMiB / first.peakMiB);
     std::printf("second run      : %.3f s, %.3f of the first  (goal <= 0.10)\n", second.seconds,
                 second.seconds / first.seconds);
+    std::printf("batch --jobs 1  : %6.1f pictures/s  %6.1f MP/s, %.2f of the whole job  (goal >= 1.00)\n",
+                pictures / batchOne, megapixels / batchOne, first.seconds / batchOne);
+    std::printf("batch --jobs 2  : %6.1f pictures/s  %6.1f MP/s, %.2f of --jobs 1  (goal >= 1.70 on 2 cores)\n",
+                pictures / batchTwo, megapixels / batchTwo, batchOne / batchTwo);
     return 0;
 }
