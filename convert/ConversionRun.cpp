@@ -121,7 +121,7 @@ void TConversionRun::ConvertCurrentRecord(const QString& column, const std::file
 
 void TConversionRun::ReadFileIntoBuffer(const std::filesystem::path& path)
 {
-    Buffer.clear();
+    // Emptied by the resize below, which keeps the memory for the next picture.
     QFile file(QString::fromStdU16String(path.u16string()));
     const bool complete = file.open(QIODevice::ReadOnly) &&
                           (Buffer.resize(file.size()), file.read(Buffer.data(), Buffer.size()) == Buffer.size());
