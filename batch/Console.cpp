@@ -47,6 +47,17 @@ void SignalHandler(int)
 {
     OnStopRequest();
 }
+
+// The terminal's mode while a password is typed without echo, so that an
+// interrupted prompt gives the terminal back as it was.
+termios modeBeforePrompt{};
+
+void RestoreTerminalAndQuit(int signal)
+{
+    tcsetattr(STDIN_FILENO, TCSANOW, &modeBeforePrompt);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 #endif
 
 }  // namespace
@@ -74,16 +85,26 @@ std::optional<QString> ReadLineWithoutEcho()
     SetConsoleMode(input, mode);
     const QString text = QString::fromStdWString(line);
 #else
-    termios mode{};
-    const bool terminal = tcgetattr(STDIN_FILENO, &mode) == 0;
-    termios silent = mode;
-    silent.c_lflag &= ~tcflag_t(ECHO);
-    if (terminal)
+    const bool terminal = tcgetattr(STDIN_FILENO, &modeBeforePrompt) == 0;
+    struct sigaction restore {};
+    struct sigaction previousInterrupt {};
+    struct sigaction previousTerminate {};
+    if (terminal) {
+        restore.sa_handler = RestoreTerminalAndQuit;
+        sigemptyset(&restore.sa_mask);
+        sigaction(SIGINT, &restore, &previousInterrupt);
+        sigaction(SIGTERM, &restore, &previousTerminate);
+        termios silent = modeBeforePrompt;
+        silent.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
     std::string line;
     const bool read = bool(std::getline(std::cin, line));
-    if (terminal)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &modeBeforePrompt);
+        sigaction(SIGINT, &previousInterrupt, nullptr);
+        sigaction(SIGTERM, &previousTerminate, nullptr);
+    }
     const QString text = QString::fromLocal8Bit(line);
 #endif
     // The typed Enter was not echoed either.
