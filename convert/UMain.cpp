@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <limits>
 
 TFormMain::TFormMain(TDataModule1& dataModule, QWidget* parent)
     : QWidget(parent, ui::kFixedDialogFrame),

@@ -22,3 +22,7 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The tests reach FreeTDS and the SQLite ODBC driver by their registered names.
+odbcinst -q -d -n FreeTDS >/dev/null 2>&1 || odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini >/dev/null
+odbcinst -q -d -n SQLite3 >/dev/null 2>&1 || odbcinst -i -d -f /usr/share/sqliteodbc/unixodbc.ini >/dev/null
