@@ -7,6 +7,7 @@
 #include "ui/Controls.h"
 
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,6 +58,9 @@ private slots:
         QCOMPARE(dialog->btnOk->text(), QStringLiteral("确定"));
         QCOMPARE(dialog->btnCancel->text(), QStringLiteral("取消"));
         QCOMPARE(dialog->edt_password->echoMode(), QLineEdit::Password);
+        QCOMPARE(dialog->edt_password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                          dialog->edt_password),
+                 int(u'*'));
         QVERIFY(!dialog->btnOk->isDefault() && !dialog->btnOk->autoDefault());
         QVERIFY(!dialog->btnCancel->isDefault() && !dialog->btnCancel->autoDefault());
         SaveScreenshot(*dialog, QStringLiteral("login"));
