@@ -2,9 +2,17 @@
 
 #include "data/ConnectionString.h"
 
+#include <QSqlDatabase>
+
 TDataModule1::TDataModule1(OdbcDriverProfile odbc)
     : con1(std::move(odbc)), qry1(QStringLiteral("qry1"), con1), qry2(QStringLiteral("qry2"), con1), tbl1(QStringLiteral("tbl1"), con1)
 {
+    // Without its database clients the program can do nothing; better to say
+    // so at start-up than to let every login fail.
+    for (const QString& driver : {QStringLiteral("QODBC"), QStringLiteral("QSQLITE")}) {
+        if (!QSqlDatabase::isDriverAvailable(driver))
+            throw EDatabaseError(QStringLiteral("The database client cannot be loaded: Qt SQL driver %1 is missing").arg(driver));
+    }
 }
 
 TDataModule1::~TDataModule1()
