@@ -123,9 +123,11 @@ void TConversionRun::ReadFileIntoBuffer(const std::filesystem::path& path)
 {
     // Emptied by the resize below, which keeps the memory for the next picture.
     QFile file(QString::fromStdU16String(path.u16string()));
-    const bool complete = file.open(QIODevice::ReadOnly) &&
-                          (Buffer.resize(file.size()), file.read(Buffer.data(), Buffer.size()) == Buffer.size());
-    if (!complete)
-        throw std::runtime_error(
-            QStringLiteral("Cannot open file \"%1\". %2").arg(file.fileName(), file.errorString()).toStdString());
+    if (file.open(QIODevice::ReadOnly)) {
+        Buffer.resize(file.size());
+        if (file.read(Buffer.data(), Buffer.size()) == Buffer.size())
+            return;
+    }
+    throw std::runtime_error(
+        QStringLiteral("Cannot open file \"%1\". %2").arg(file.fileName(), file.errorString()).toStdString());
 }
