@@ -1,6 +1,6 @@
 #pragma once
 
-#include "batch/ValueTally.h"
+#include "convert/ValueTally.h"
 
 #include <QString>
 

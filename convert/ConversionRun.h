@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "convert/PictureWalk.h"
 
 #include <filesystem>
 #include <functional>
@@ -11,28 +10,35 @@ class TDataModule1;
 // The folder that holds the running executable: the root of the scratch folders.
 std::filesystem::path ExeFolder();
 
-// A file name for a row's scratch files that stays inside its folder and is
-// valid on every platform, whatever the row's identifier holds.
-QString ScratchFileName(const QString& identifier);
+// The desktop's way to convert a picture: through a scratch BMP and JPG file
+// named after the row, under <root>/<column>/bmp and <root>/<column>/jpg, one
+// picture at a time.
+class ScratchFileConverter : public PictureConverter {
+public:
+    explicit ScratchFileConverter(std::filesystem::path scratchRoot);
+
+    int Capacity() const override { return 0; }
+    void BeginPass(const QString& column) override;
+    void Start(const QString& rowName, QByteArray bmp) override;
+    std::optional<QByteArray> Finish() override;
+    void Abandon() override;
+
+private:
+    std::filesystem::path ScratchRoot;
+    std::filesystem::path BmpFolder;
+    std::filesystem::path JpgFolder;
+    std::optional<QByteArray> Result;
+};
 
 // The conversion of every stored picture of table BAC1, column BAC02 then
-// BAC04, in place on the connection of the data module. Values that do not
-// change (anything that is not a readable bitmap) are not written back.
+// BAC04, in place on the connection of the data module, through scratch files.
 class TConversionRun {
 public:
-    TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot,
-                   std::function<void()> pictureDone);
+    TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot, std::function<void()> pictureDone);
 
     void Run();
 
 private:
-    void RunPass(const QString& column, const QString& statement);
-    void ConvertCurrentRecord(const QString& column, const std::filesystem::path& bmpPath,
-                              const std::filesystem::path& jpgPath);
-    void ReadFileIntoBuffer(const std::filesystem::path& path);
-
-    TDataModule1& DataModule;
-    std::filesystem::path ScratchRoot;
-    std::function<void()> PictureDone;
-    QByteArray Buffer;
+    ScratchFileConverter Converter;
+    PictureWalk Walk;
 };

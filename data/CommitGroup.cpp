@@ -1,54 +1,78 @@
 #include "data/CommitGroup.h"
 
-#include "data/SqlError.h"
+#include "data/DataErrors.h"
+#include "data/Session.h"
 
-CommitGroup::CommitGroup(QSqlDatabase database, std::chrono::milliseconds interval)
-    : database_(std::move(database)), interval_(interval)
+#include <exception>
+
+CommitGroup::CommitGroup(Session& session, std::chrono::milliseconds interval) : session_(session), interval_(interval) {}
+
+void CommitGroup::begin()
 {
+    if (age_.isValid())
+        return;
+    session_.execute(session_.dialect().beginStatement());
+    age_.start();
 }
 
 void CommitGroup::post(const std::function<void()>& write)
 {
-    if (!age_.isValid())
-        begin();
+    begin();
     try {
         write();
-    } catch (...) {
-        // A failed write leaves nothing of its own; what went before is kept.
-        if (posted_ == 0)
-            abandon();
-        else
+    } catch (const std::exception& failure) {
+        // A failed statement leaves nothing of its own; what went before is
+        // kept unless the engine rolled the whole transaction back with it.
+        const std::exception_ptr writeFailure = std::current_exception();
+        const int earlier = posted_;
+        bool kept = true;
+        try {
             commit();
-        throw;
+        } catch (const std::exception&) {
+            kept = false;
+        }
+        if (kept || earlier == 0)
+            std::rethrow_exception(writeFailure);
+        throw EDatabaseError(QStringLiteral("%1 (the %2 values written since the last commit were rolled back with it)")
+                                 .arg(QString::fromUtf8(failure.what()))
+                                 .arg(earlier));
     }
     ++posted_;
-    if (std::chrono::milliseconds(age_.elapsed()) >= interval_)
-        commit();
+}
+
+bool CommitGroup::due() const
+{
+    return age_.isValid() && std::chrono::milliseconds(age_.elapsed()) >= interval_;
 }
 
 void CommitGroup::commit()
 {
     if (!age_.isValid())
         return;
+    try {
+        session_.execute(session_.dialect().commitStatement());
+    } catch (...) {
+        rollback();
+        end(false);
+        throw;
+    }
+    end(true);
+}
+
+void CommitGroup::end(bool stored)
+{
+    const int rows = posted_;
     age_.invalidate();
     posted_ = 0;
-    if (!database_.commit()) {
-        const QSqlError error = database_.lastError();
-        database_.rollback();
-        throw SqlError(error);
+    if (listener_ && rows > 0)
+        listener_(rows, stored);
+}
+
+void CommitGroup::rollback()
+{
+    try {
+        // The engine may have ended the transaction already.
+        session_.execute(session_.dialect().rollbackStatement());
+    } catch (const std::exception&) {
     }
-}
-
-void CommitGroup::begin()
-{
-    if (!database_.transaction())
-        throw SqlError(database_.lastError());
-    age_.start();
-}
-
-void CommitGroup::abandon()
-{
-    age_.invalidate();
-    // On SQL Server a trigger may have ended the transaction already.
-    database_.rollback();
 }

@@ -40,6 +40,10 @@ public:
 
     // How long posted rows may wait to be committed together.
     virtual std::chrono::milliseconds commitInterval() const = 0;
+    // A transaction whose reads already hold the right to write, and its ends.
+    virtual QString beginStatement() const = 0;
+    virtual QString commitStatement() const = 0;
+    virtual QString rollbackStatement() const = 0;
     // Makes the program's catalogue statements (sysdatabases, sysobjects) work.
     virtual void prepareSession(Session& session, const ConnectionSettings& settings) const = 0;
     // The schema of a base table; nullopt for views, system tables and unknown names.
@@ -47,8 +51,11 @@ public:
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
     virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;
-    // Selects one column of the one row the condition names.
-    virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const = 0;
+    // Selects the stored size and the exact bytes of one column of the one row
+    // the condition names; `forUpdate` keeps the row locked for our write
+    // until the transaction ends.
+    virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
+                                   bool forUpdate) const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;
     // returns the number of rows written.
     virtual qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments,

@@ -133,7 +133,12 @@ QVariant ResultSet::value(int field)
         return storedBytes(change->second);
     const Field& f = fields_[field];
     const QVariant& held = slot(f.slot);
-    return f.kind == Kind::BlobOnDemand && !held.isNull() ? QVariant(fetch(f)) : held;
+    if (f.kind != Kind::BlobOnDemand || held.isNull())
+        return held;
+    const std::optional<QByteArray> bytes = fetch(f, false);
+    if (!bytes)
+        throw EDatabaseError(rowLost());
+    return *bytes;
 }
 
 bool ResultSet::isNull(int field) const
@@ -182,15 +187,41 @@ QString ResultSet::rowCondition(QVariantList& parameters) const
     return terms.join(QStringLiteral(" and "));
 }
 
-QByteArray ResultSet::fetch(const Field& field)
+std::optional<QByteArray> ResultSet::fetch(const Field& field, bool forUpdate)
 {
     QVariantList parameters;
     const QString condition = rowCondition(parameters);
     const Session::Rows found = session_.select(
-        session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition), parameters);
+        session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, forUpdate),
+        parameters);
     if (found.values.empty())
-        throw EDatabaseError(rowLost());
-    return found.values.front().front().toByteArray();
+        return std::nullopt;
+    const QVariant& stored = found.values.front()[0];
+    const QByteArray bytes = found.values.front()[1].toByteArray();
+    // A driver or server that cuts a value short (a TEXTSIZE limit, a partial
+    // read) must never let the rest of it pass for the picture.
+    if (!stored.isNull() && stored.toLongLong() != bytes.size())
+        throw EDatabaseError(QStringLiteral("Read %1 of the %2 bytes stored; the value was not used")
+                                 .arg(bytes.size())
+                                 .arg(stored.toLongLong()));
+    return bytes;
+}
+
+std::optional<QByteArray> ResultSet::readForUpdate(int field)
+{
+    checkLarge(field);
+    const Field& f = fields_[field];
+    if (!table_ || f.kind != Kind::BlobOnDemand)
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    session_.commits().begin();
+    const std::optional<QByteArray> bytes = fetch(f, true);
+    // Another client changed or removed it since the rows were read: its
+    // value is the one to keep.
+    const QVariant& size = slot(f.slot);
+    if (!bytes || size.isNull() || bytes->size() != size.toLongLong() ||
+        !bytes->startsWith(slot(f.headSlot).toByteArray()))
+        return std::nullopt;
+    return bytes;
 }
 
 EDatabaseError ResultSet::failure(const QString& text) const

@@ -39,6 +39,10 @@ public:
     qint64 blobSize(int field) const;
     bool blobStartsWith(int field, const QByteArray& prefix);
     void checkLarge(int field) const;  // throws unless a large-object column
+    // The whole value, read in the open commit group so that no other client
+    // can change it before our write; nullopt when it is no longer what the
+    // row showed when the rows were read.
+    std::optional<QByteArray> readForUpdate(int field);
 
     void edit();
     void setBlob(int field, const QByteArray& bytes);
@@ -63,7 +67,7 @@ private:
     void fill(const QString& statement);
     const QVariant& slot(int index) const;
     QString rowCondition(QVariantList& parameters) const;
-    QByteArray fetch(const Field& field);
+    std::optional<QByteArray> fetch(const Field& field, bool forUpdate);  // nullopt: no such row
     void recordPosted();
     EDatabaseError failure(const QString& text) const;
 

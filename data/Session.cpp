@@ -93,10 +93,13 @@ Session::~Session()
 std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const OdbcDriverProfile& odbc)
 {
     std::unique_ptr<Session> session(new Session(newConnectionName()));
-    const bool embedded = odbc.foldersAreEmbeddedServers && QFileInfo(settings.DataSource).isDir();
+    // Only an absolute path: ".", "(local)" and ".\\SQLEXPRESS" name SQL Servers,
+    // whatever folders the working directory happens to hold.
+    const QFileInfo folder(settings.DataSource);
+    const bool embedded = odbc.foldersAreEmbeddedServers && folder.isAbsolute() && folder.isDir();
     session->dialect_ = embedded ? openEmbedded(session->connectionName_, settings)
                                  : openOdbc(session->connectionName_, settings, odbc);
-    session->commits_ = std::make_unique<CommitGroup>(session->database(), session->dialect_->commitInterval());
+    session->commits_ = std::make_unique<CommitGroup>(*session, session->dialect_->commitInterval());
     session->dialect_->prepareSession(*session, settings);
     return session;
 }
@@ -133,5 +136,9 @@ Session::Rows Session::select(const QString& statement, const QVariantList& para
         for (int i = 0; i < rows.record.count(); ++i)
             row.push_back(query.value(i));
     }
+    // next() says false both at the end and on a failed fetch (a corrupt
+    // page, a lost connection, a server error after the first rows).
+    if (query.lastError().isValid())
+        throw SqlError(query.lastError());
     return rows;
 }

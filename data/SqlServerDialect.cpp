@@ -100,11 +100,33 @@ std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, cons
 
 std::chrono::milliseconds SqlServerDialect::commitInterval() const
 {
-    // Each row alone: a trigger that rolls back would take earlier rows with it.
-    return std::chrono::milliseconds(0);
+    // Short: the rows of a group stay locked against other writers until it
+    // commits, and a trigger that rolls back takes the group with it.
+    return std::chrono::milliseconds(500);
 }
 
-void SqlServerDialect::prepareSession(Session&, const ConnectionSettings&) const {}
+QString SqlServerDialect::beginStatement() const
+{
+    return QStringLiteral("BEGIN TRANSACTION");
+}
+
+QString SqlServerDialect::commitStatement() const
+{
+    return QStringLiteral("COMMIT TRANSACTION");
+}
+
+QString SqlServerDialect::rollbackStatement() const
+{
+    // A trigger or a deadlock may have ended the transaction already.
+    return QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION");
+}
+
+void SqlServerDialect::prepareSession(Session& session, const ConnectionSettings&) const
+{
+    // Without it image and (max) values arrive cut to 4096 bytes: Microsoft's
+    // drivers raise the limit at connect, FreeTDS does not.
+    session.execute(QStringLiteral("SET TEXTSIZE 2147483647"));
+}
 
 std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, const QStringList& name) const
 {
@@ -151,9 +173,14 @@ QString SqlServerDialect::blobHeadExpression(const QString& quotedColumn, int by
     return QStringLiteral("CAST(SUBSTRING(%1, 1, %2) AS varbinary(%2))").arg(quotedColumn, QString::number(bytes));
 }
 
-QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const
+QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
+                                         bool forUpdate) const
 {
-    return QStringLiteral("select top (1) %1 from %2 where %3").arg(quotedColumn, QuoteIdentifier(table.name), condition);
+    // UPDLOCK keeps other writers off the row until our transaction ends,
+    // while readers go on.
+    return QStringLiteral("select top (1) DATALENGTH(%1), %1 from %2%3 where %4")
+        .arg(quotedColumn, QuoteIdentifier(table.name),
+             forUpdate ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)") : QString(), condition);
 }
 
 qint64 SqlServerDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,

@@ -33,12 +33,35 @@ std::optional<QString> rowidName(const std::vector<TableColumn>& columns)
     return std::nullopt;
 }
 
+// A text value's stored bytes, which reading it as text would re-encode.
+QString exactBytes(const QString& quotedColumn)
+{
+    return QStringLiteral("case when typeof(%1) = 'text' then cast(%1 as blob) else %1 end").arg(quotedColumn);
+}
+
 } // namespace
 
 std::chrono::milliseconds SqliteDialect::commitInterval() const
 {
     // Syncing a commit costs several times a picture's encoding.
     return std::chrono::milliseconds(750);
+}
+
+// IMMEDIATE takes the write lock at once: a value read in the transaction
+// cannot change before our write of it, and no reader upgrade can deadlock.
+QString SqliteDialect::beginStatement() const
+{
+    return QStringLiteral("begin immediate");
+}
+
+QString SqliteDialect::commitStatement() const
+{
+    return QStringLiteral("commit");
+}
+
+QString SqliteDialect::rollbackStatement() const
+{
+    return QStringLiteral("rollback");
 }
 
 void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& settings) const
@@ -103,13 +126,15 @@ QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
 
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("substr(case when typeof(%1) = 'text' then cast(%1 as blob) else %1 end, 1, %2)")
-        .arg(quotedColumn, QString::number(bytes));
+    return QStringLiteral("substr(%1, 1, %2)").arg(exactBytes(quotedColumn), QString::number(bytes));
 }
 
-QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const
+// The transaction of the group holds the write lock already.
+QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
+                                      bool) const
 {
-    return QStringLiteral("select %1 from %2 where %3").arg(quotedColumn, QuoteIdentifier(table.name), condition);
+    return QStringLiteral("select %1, %2 from %3 where %4")
+        .arg(blobSizeExpression(quotedColumn), exactBytes(quotedColumn), QuoteIdentifier(table.name), condition);
 }
 
 qint64 SqliteDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,

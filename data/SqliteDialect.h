@@ -7,11 +7,15 @@
 class SqliteDialect : public Dialect {
 public:
     std::chrono::milliseconds commitInterval() const override;
+    QString beginStatement() const override;
+    QString commitStatement() const override;
+    QString rollbackStatement() const override;
     void prepareSession(Session& session, const ConnectionSettings& settings) const override;
     std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const override;
     QString blobSizeExpression(const QString& quotedColumn) const override;
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
-    QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition) const override;
+    QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
+                           bool forUpdate) const override;
     qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
                      const QVariantList& parameters) const override;
 };

@@ -28,6 +28,7 @@ public:
 private:
     friend class TQuery;
     Session& session();
+    Session* current() const { return session_.get(); }  // nullptr while closed; never reconnects
     void commitPosted();
     void attach(TQuery& query);
     void detach(TQuery& query);

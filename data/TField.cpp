@@ -2,10 +2,8 @@
 
 #include "data/DataErrors.h"
 #include "data/ResultSet.h"
+#include "data/SaveBytes.h"
 #include "data/TQuery.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <limits>
 
@@ -38,20 +36,14 @@ QByteArray TField::AsBytes() const
     return result.value(column_).toByteArray();
 }
 
+std::optional<QByteArray> TField::ReadForUpdate() const
+{
+    return query_->open().readForUpdate(column_);
+}
+
 void TField::SaveToFile(const QString& path) const
 {
-    const QByteArray bytes = AsBytes();
-    QFile file(path);
-    // Unbuffered, so a full disk shows at the write that hits it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw EFCreateError(QDir::toNativeSeparators(path), file.errorString());
-    // A short write says nothing; writing on gives the system's reason.
-    for (qint64 written = 0; written < bytes.size();) {
-        const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
-        if (step <= 0)
-            throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
-        written += step;
-    }
+    SaveBytesToFile(AsBytes(), path);
 }
 
 void TField::LoadFromStream(const QByteArray& bytes)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 class TQuery;
 
 // One column of the current row of a query, as returned by FieldByName.
@@ -16,6 +18,9 @@ public:
 
     // Large-object (BLOB) columns only.
     QByteArray AsBytes() const;                      // whole value, fetched now; NULL gives empty
+    // The whole value, held against other writers until the posted rows are
+    // committed; nullopt when another client changed it since the rows were read.
+    std::optional<QByteArray> ReadForUpdate() const;
     void SaveToFile(const QString& path) const;      // whole value; creates or truncates the file
     void LoadFromStream(const QByteArray& bytes);    // while editing; empty bytes set NULL
     qint64 BlobSize() const;                          // bytes stored; 0 for NULL

@@ -2,6 +2,7 @@
 
 #include "data/DataErrors.h"
 #include "data/ResultSet.h"
+#include "data/Session.h"
 #include "data/TConnection.h"
 
 TQuery::TQuery(QString name, TConnection& connection) : name_(std::move(name)), connection_(connection)
@@ -94,4 +95,16 @@ void TQuery::Post()
 void TQuery::CommitPosted()
 {
     connection_.commitPosted();
+}
+
+bool TQuery::CommitDue()
+{
+    Session* session = connection_.current();
+    return session && session->commits().due();
+}
+
+void TQuery::OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener)
+{
+    if (Session* session = connection_.current())
+        session->commits().setListener(std::move(listener));
 }

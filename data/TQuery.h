@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class TConnection;
@@ -40,6 +41,11 @@ public:
     void Edit();
     void Post();          // writes the changed columns of the current row
     void CommitPosted();  // makes every posted row durable now
+    // Whether the posted rows have waited long enough to be committed together.
+    bool CommitDue();
+    // Told of every group of posted rows that ends on the connection: how many
+    // rows it held and whether they are stored (false: rolled back, lost).
+    void OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener);
 
 private:
     friend class TField;

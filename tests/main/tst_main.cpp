@@ -36,6 +36,9 @@ class MainWindowTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // Killed runs of other tests leave their scratch files behind.
+        for (const QString& column : {QStringLiteral("BAC02"), QStringLiteral("BAC04")})
+            QDir(ScratchRoot() + QLatin1Char('/') + column).removeRecursively();
         {
             ImageTableWriter mixed(DatabaseFile(QStringLiteral("mixed")));
             mixed.AddRow(QStringLiteral("photo"), stored::Bmp24(120, 90, 1), stored::Bmp24(33, 17, 2));

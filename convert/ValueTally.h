@@ -8,8 +8,8 @@
 class TField;
 
 // What a stored picture value is, as far as the conversion is concerned.
-enum class ValueKind { Bitmap, Jpeg, Other, Empty, UnreadableBitmap };
-inline constexpr int kValueKinds = 5;
+enum class ValueKind { Bitmap, Jpeg, Other, Empty, UnreadableBitmap, ChangedMeanwhile };
+inline constexpr int kValueKinds = 6;
 
 QString KindName(ValueKind kind);  // "bitmap to convert", ...
 

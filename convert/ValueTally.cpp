@@ -1,4 +1,4 @@
-#include "batch/ValueTally.h"
+#include "convert/ValueTally.h"
 
 #include "data/TField.h"
 
@@ -15,6 +15,8 @@ QString KindName(ValueKind kind)
         return QStringLiteral("empty");
     case ValueKind::UnreadableBitmap:
         return QStringLiteral("unreadable bitmap");
+    case ValueKind::ChangedMeanwhile:
+        return QStringLiteral("changed meanwhile");
     }
     return {};
 }

@@ -1,0 +1,198 @@
+#include "convert/PictureWalk.h"
+
+#include "convert/ImageTable.h"
+#include "data/UDataModule.h"
+
+#include <stdexcept>
+
+struct PictureWalk::Pass {
+    const QString& column;
+    int columnIndex;
+    TField field;
+    TField bce01;
+};
+
+namespace {
+
+QString RowName(const TField& bce01)
+{
+    return bce01.IsNull() ? QStringLiteral("row with BCE01 NULL") : QStringLiteral("row BCE01 \"%1\"").arg(bce01.AsString());
+}
+
+std::runtime_error Located(const QString& where, const std::exception& error)
+{
+    return std::runtime_error(QStringLiteral("%1: %2").arg(where, QString::fromUtf8(error.what())).toStdString());
+}
+
+// Runs one step on a value; its failure names the row and column.
+template <class Step>
+auto AtValue(const QString& row, const QString& column, Step step)
+{
+    try {
+        return step();
+    } catch (const std::exception& error) {
+        throw Located(QStringLiteral("%1, column %2").arg(row, column), error);
+    }
+}
+
+}  // namespace
+
+PictureWalk::PictureWalk(TDataModule1& dataModule, PictureConverter& converter, Options options)
+    : DataModule(dataModule), Converter(converter), Settings(std::move(options))
+{
+    if (!Settings.valueDone)
+        Settings.valueDone = [] {};
+}
+
+void PictureWalk::Run()
+{
+    Columns.clear();
+    StoppedEarly = false;
+    for (const PicturePass& pass : PicturePasses())
+        Columns.push_back({pass.column, {}});
+    for (int i = 0; i < int(PicturePasses().size()) && !StoppedEarly; ++i)
+        RunPass(PicturePasses()[i], i);
+}
+
+void PictureWalk::RunPass(const PicturePass& picturePass, int column)
+{
+    Converter.BeginPass(picturePass.column);
+    DataModule.OpenQuery(picturePass.statement);
+    TQuery& query = DataModule.qry1;
+    query.OnCommitGroupEnd([this](int rows, bool stored) { Settle(rows, stored); });
+    struct StopListening {
+        TQuery& query;
+        ~StopListening() { query.OnCommitGroupEnd({}); }
+    } stopListening{query};
+
+    Pass pass{picturePass.column, column, query.FieldByName(picturePass.column), query.FieldByName(QStringLiteral("BCE01"))};
+    try {
+        for (query.First(); !query.Eof(); query.Next()) {
+            if (Settings.stop && *Settings.stop) {
+                StoppedEarly = true;
+                break;
+            }
+            Visit(pass);
+        }
+        StoreAll(pass);
+    } catch (...) {
+        // The rows in hand are not written; the rows written before stay,
+        // unless the engine has rolled them back, which the tallies then show.
+        Converter.Abandon();
+        Pending.clear();
+        try {
+            query.CommitPosted();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    Commit(pass);
+}
+
+void PictureWalk::Visit(Pass& pass)
+{
+    ColumnTally& tally = Columns[pass.columnIndex];
+    if (!MayBeBitmap(pass.field)) {
+        const qint64 bytes = pass.field.BlobSize();
+        tally.Add(KindWithoutFetching(pass.field), bytes, bytes);
+        Settings.valueDone();
+        return;
+    }
+    TQuery& query = DataModule.qry1;
+    const QString row = RowName(pass.bce01);
+    const int recNo = query.RecNo();
+    const qint64 bytes = pass.field.BlobSize();
+    std::optional<QByteArray> bmp = ReadValue(pass, row);
+    if (!bmp) {
+        tally.Add(ValueKind::ChangedMeanwhile, bytes, bytes);
+        Settings.valueDone();
+        return;
+    }
+    // Up to Capacity() pictures convert while this one was read; the oldest
+    // is written while this one converts.
+    std::optional<std::pair<InHand, std::optional<QByteArray>>> oldest;
+    if (!Pending.empty() && int(Pending.size()) >= Converter.Capacity())
+        oldest = TakeOldest(pass);
+    Pending.push_back({recNo, row, bytes});
+    AtValue(row, pass.column, [&] { Converter.Start(pass.bce01.AsString(), std::move(*bmp)); });
+    if (oldest) {
+        Store(pass, oldest->first, oldest->second);
+        query.SetRecNo(recNo);
+    }
+    if (Converter.Capacity() == 0) {
+        const auto current = TakeOldest(pass);
+        Store(pass, current.first, current.second);
+    }
+}
+
+std::optional<QByteArray> PictureWalk::ReadValue(Pass& pass, const QString& row)
+{
+    TQuery& query = DataModule.qry1;
+    try {
+        if (Settings.dryRun)
+            return AtValue(row, pass.column, [&] { return std::optional<QByteArray>(pass.field.AsBytes()); });
+        // A commit only where no row is between its read and its write.
+        if (query.CommitDue()) {
+            const int recNo = query.RecNo();
+            StoreAll(pass);
+            Commit(pass);
+            query.SetRecNo(recNo);
+        }
+        return AtValue(row, pass.column, [&] { return pass.field.ReadForUpdate(); });
+    } catch (const std::exception&) {
+        // The rows before this one are written, as a run one row at a time would have.
+        StoreAll(pass);
+        throw;
+    }
+}
+
+std::pair<PictureWalk::InHand, std::optional<QByteArray>> PictureWalk::TakeOldest(const Pass& pass)
+{
+    const InHand oldest = Pending.front();
+    Pending.pop_front();
+    return {oldest, AtValue(oldest.row, pass.column, [&] { return Converter.Finish(); })};
+}
+
+void PictureWalk::Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg)
+{
+    ColumnTally& tally = Columns[pass.columnIndex];
+    if (!jpeg) {
+        tally.Add(ValueKind::UnreadableBitmap, value.bytes, value.bytes);
+    } else if (Settings.dryRun) {
+        tally.Add(ValueKind::Bitmap, value.bytes, jpeg->size());
+    } else {
+        AtValue(value.row, pass.column, [&] {
+            DataModule.qry1.SetRecNo(value.recNo);
+            StoreConversion(DataModule.qry1, pass.field, *jpeg);
+        });
+        Uncommitted.push_back({pass.columnIndex, value.bytes, jpeg->size()});
+    }
+    Settings.valueDone();
+}
+
+void PictureWalk::StoreAll(Pass& pass)
+{
+    while (!Pending.empty()) {
+        const auto oldest = TakeOldest(pass);
+        Store(pass, oldest.first, oldest.second);
+    }
+}
+
+void PictureWalk::Commit(const Pass& pass)
+{
+    try {
+        DataModule.qry1.CommitPosted();
+    } catch (const std::exception& error) {
+        throw Located(QStringLiteral("column %1, committing the values written").arg(pass.column), error);
+    }
+}
+
+void PictureWalk::Settle(int rows, bool stored)
+{
+    for (; rows > 0 && !Uncommitted.empty(); --rows) {
+        const Written written = Uncommitted.front();
+        Uncommitted.pop_front();
+        if (stored)
+            Columns[written.column].Add(ValueKind::Bitmap, written.bytes, written.bytesAfter);
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+
+// A file name for a row's scratch files that stays inside its folder and is
+// valid on every platform, whatever the row's identifier holds.
+QString ScratchFileName(const QString& identifier);
+
+// One row's scratch BMP and JPG files, named after the row and created for
+// this run alone: no other process, another copy of the program included, can
+// open the same names while they exist. Both are deleted on every path.
+class RowScratchFiles {
+public:
+    // Throws "Cannot create file ..." when a file cannot be created.
+    RowScratchFiles(const std::filesystem::path& bmpFolder, const std::filesystem::path& jpgFolder,
+                    const QString& identifier);
+    ~RowScratchFiles();
+    RowScratchFiles(const RowScratchFiles&) = delete;
+    RowScratchFiles& operator=(const RowScratchFiles&) = delete;
+
+    const std::filesystem::path& Bmp() const { return BmpPath; }
+    const std::filesystem::path& Jpg() const { return JpgPath; }
+
+private:
+    std::filesystem::path BmpPath;
+    std::filesystem::path JpgPath;
+};

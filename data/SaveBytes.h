@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes `bytes` as the whole content of the file, creating or truncating it;
+// throws "Cannot create file ..." or "Cannot write file ..." with the
+// system's reason.
+void SaveBytesToFile(const QByteArray& bytes, const QString& path);
