@@ -12,7 +12,10 @@
 
 #include <QElapsedTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -21,10 +24,29 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kStoppedByUser = 130;
 
-void Print(std::FILE* stream, const QString& text)
+// Whether the text reached the stream; errno says why not.
+bool Print(std::FILE* stream, const QString& text)
 {
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
+    const bool written = std::fputs(text.toUtf8().constData(), stream) >= 0;
+    return std::fflush(stream) == 0 && written;
+}
+
+// Output the caller asked for and did not get is a failure: a scheduler
+// must not read exit code 0 beside an empty log.
+int PrintResult(const QString& text, const char* what, int exitCode)
+{
+    if (Print(stdout, text))
+        return exitCode;
+    const int error = errno;
+    Print(stderr, QStringLiteral("bmp2jpg-batch: cannot write the %1 to standard output: %2\n")
+                      .arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(error))));
+    return exitCode == kStoppedByUser ? exitCode : kFailed;
+}
+
+int Failed(const std::exception& error)
+{
+    Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(QString::fromUtf8(error.what())));
+    return kFailed;
 }
 
 void Connect(TDataModule1& dataModule)
@@ -52,43 +74,46 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
                      [&progress] { progress.ValueDone(); });
-    struct Summary {
-        Progress& progress;
-        const PipelinedRun& run;
-        const BatchOptions& options;
-        QElapsedTimer& clock;
-        ~Summary()
-        {
-            progress.Finish();
-            Print(stdout, SummaryText(run.Tallies(), options.dryRun, run.Stopped(), double(clock.elapsed()) / 1000));
-        }
-    } summary{progress, run, options, clock};
-    run.Run();
-    return run.Stopped() ? kStoppedByUser : 0;
+    const auto summary = [&](int exitCode) {
+        progress.Finish();
+        return PrintResult(SummaryText(run.Tallies(), options.dryRun, run.Stopped(), double(clock.elapsed()) / 1000),
+                           "summary", exitCode);
+    };
+    try {
+        run.Run();
+    } catch (...) {
+        summary(kFailed);
+        throw;
+    }
+    return summary(run.Stopped() ? kStoppedByUser : 0);
 }
 
 }  // namespace
 
 int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
 {
+    // A reader gone from a pipe is an error to report, not a silent death.
+    console::IgnoreBrokenPipes();
     BatchOptions options;
-    TDataModule1 dataModule(odbc);
+    std::optional<TDataModule1> dataModule;
     try {
         options = ParseCommandLine(arguments);
-        if (options.help) {
-            Print(stdout, HelpText());
-            return 0;
+        if (options.help)
+            return PrintResult(HelpText(), "help", 0);
+        try {
+            dataModule.emplace(odbc);
+        } catch (const std::exception& error) {
+            return Failed(error);
         }
-        static_cast<ConnectionSettings&>(dataModule) = options.connection;
-        dataModule.Password = ReadPassword();
+        static_cast<ConnectionSettings&>(*dataModule) = options.connection;
+        dataModule->Password = ReadPassword();
     } catch (const UsageError& error) {
         Print(stderr, QStringLiteral("bmp2jpg-batch: %1\nTry \"bmp2jpg-batch --help\".\n").arg(QString::fromUtf8(error.what())));
         return kBadUsage;
     }
     try {
-        return Convert(dataModule, options);
+        return Convert(*dataModule, options);
     } catch (const std::exception& error) {
-        Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(QString::fromUtf8(error.what())));
-        return kFailed;
+        return Failed(error);
     }
 }

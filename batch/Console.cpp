@@ -114,6 +114,16 @@ std::optional<QString> ReadLineWithoutEcho()
     return text;
 }
 
+void IgnoreBrokenPipes()
+{
+#ifndef _WIN32
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+#endif
+}
+
 const std::atomic<bool>& CatchStopRequests()
 {
 #ifdef _WIN32

@@ -15,6 +15,10 @@ bool IsTerminal(std::FILE* stream);
 // A line typed on standard input without echo, or nullopt at end of input.
 std::optional<QString> ReadLineWithoutEcho();
 
+// From now on, a write to a pipe nobody reads fails with an error instead of
+// ending the process (SIGPIPE); a no-op where there is no such signal.
+void IgnoreBrokenPipes();
+
 // From now on, Ctrl-C or a termination request sets the returned flag and
 // says so on standard error; a second Ctrl-C ends the process at once with
 // exit code 130.

@@ -3,9 +3,11 @@
 namespace {
 
 // One quiet look for every control: flat, light, with a blue focus frame.
+// A password shows "*" for each character, never the platform's bullet nor,
+// briefly, the typed character itself.
 constexpr const char* kEditStyle =
     "QLineEdit { border: 1px solid #9aa7b5; border-radius: 2px; background: #ffffff;"
-    " padding: 1px 3px; }"
+    " padding: 1px 3px; lineedit-password-character: 42; lineedit-password-mask-delay: 0; }"
     "QLineEdit:focus { border-color: #2f6fb5; }";
 constexpr const char* kButtonStyle =
     "QPushButton { border: 1px solid #7f8fa3; border-radius: 3px; color: #1d2733;"
@@ -25,15 +27,15 @@ TcxLabel::TcxLabel(const QString& caption, QWidget* parent) : QLabel(caption, pa
 
 TcxTextEdit::TcxTextEdit(QWidget* parent) : QLineEdit(parent)
 {
+    // The password character is taken from the first style sheet: QLineEdit
+    // reads it on a style change, and replacing the sheet of an edit not yet
+    // polished sends none, so a later sheet's "*" would never be used.
     setStyleSheet(QString::fromLatin1(kEditStyle));
 }
 
 void TcxTextEdit::SetPasswordMode()
 {
     setEchoMode(QLineEdit::Password);
-    // The platform's bullet is replaced by the "*" the users know.
-    setStyleSheet(QString::fromLatin1(kEditStyle) +
-                  QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }
 
 TcxButton::TcxButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent)

@@ -6,8 +6,11 @@
 #include "ui/Application.h"
 #include "ui/Controls.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,12 +61,54 @@ private slots:
         QCOMPARE(dialog->btnOk->text(), QStringLiteral("确定"));
         QCOMPARE(dialog->btnCancel->text(), QStringLiteral("取消"));
         QCOMPARE(dialog->edt_password->echoMode(), QLineEdit::Password);
-        QCOMPARE(dialog->edt_password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
-                                                          dialog->edt_password),
-                 int(u'*'));
         QVERIFY(!dialog->btnOk->isDefault() && !dialog->btnOk->autoDefault());
         QVERIFY(!dialog->btnCancel->isDefault() && !dialog->btnCancel->autoDefault());
         SaveScreenshot(*dialog, QStringLiteral("login"));
+    }
+
+    void passwordShowsAStarForEveryTypedCharacter_data()
+    {
+        QTest::addColumn<QString>("styleName");
+        for (const QString& name : QStyleFactory::keys())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void passwordShowsAStarForEveryTypedCharacter()
+    {
+        QFETCH(QString, styleName);
+        const QString before = QApplication::style()->name();
+        QVERIFY(QApplication::setStyle(styleName));
+        const auto restore = qScopeGuard([&before] { QApplication::setStyle(before); });
+        // A dialog made under this style, as the user gets it.
+        dialog = std::make_unique<TFormLogin>(*dataModule);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+
+        TcxTextEdit* edit = dialog->edt_password;
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral("pw!"));
+        QCOMPARE(edit->text(), QStringLiteral("pw!"));
+        // Focus elsewhere: no cursor nor focus frame in the picture.
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QVERIFY(!edit->hasFocus());
+        QCOMPARE(edit->displayText(), QStringLiteral("***"));
+
+        // What is drawn, against a plain edit showing "***" with everything else alike.
+        QLineEdit plain(dialog.get());
+        plain.setStyleSheet(edit->styleSheet());
+        plain.setFont(edit->font());
+        plain.setGeometry(edit->geometry());
+        plain.setText(QStringLiteral("***"));
+        plain.setCursorPosition(edit->cursorPosition());
+        plain.show();
+        const QImage shown = edit->grab().toImage();
+        const QImage expected = plain.grab().toImage();
+        if (shown != expected) {
+            shown.save(QDir::temp().filePath(QStringLiteral("password-%1.png").arg(styleName)));
+            QFAIL(qPrintable(QStringLiteral("the password edit does not draw \"***\" under %1 (saved in %2)")
+                                 .arg(styleName, QDir::tempPath())));
+        }
+        plain.clear();
+        QVERIFY2(plain.grab().toImage() != expected, "the picture does not show the text");
     }
 
     void focusStartsOnServerAndFollowsTheFormOrder()
