@@ -393,6 +393,42 @@ private slots:
                  QVariantList({QByteArray("\x01"), QByteArray("\x02"), QByteArray("new")}));
     }
 
+    // A value stored with SQLite's text storage class is still its bytes:
+    // reading it as text would re-encode what is not valid UTF-8.
+    void textStoredValuesReadAsTheirExactBytes()
+    {
+        const QByteArray stored = QByteArrayLiteral("BM\xff\xfe\x80 not UTF-8 \xc3");
+        seed();
+        folder_->run(pictures, QStringLiteral("insert into BAC1 values ('t', cast(? as text), null)"), {stored});
+        QCOMPARE(folder_->column(pictures, QStringLiteral("select typeof(BAC02) from BAC1")), QVariantList({QStringLiteral("text")}));
+        auto m = module();
+        QVERIFY(m->Connect());
+        m->OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1"));
+        TField field = m->qry1.FieldByName(QStringLiteral("BAC02"));
+        QCOMPARE(field.BlobSize(), stored.size());
+        QVERIFY(field.BlobStartsWith("BM"));
+        QCOMPARE(field.AsBytes(), stored);
+        QCOMPARE(field.ReadForUpdate(), std::optional<QByteArray>(stored));
+    }
+
+    // A value changed by another client after the rows were read is not
+    // handed out for writing; an unchanged one is, and stays locked against
+    // other writers until the posted rows are committed.
+    void valueChangedByAnotherClientIsNotReadForUpdate()
+    {
+        auto m = connectedWith(QStringLiteral("('a', x'424d01', null), ('b', x'424d02', null)"));
+        m->OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1"));
+        folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = x'424d0203' where BCE01 = 'b'"));
+        TField field = m->qry1.FieldByName(QStringLiteral("BAC02"));
+        QCOMPARE(field.ReadForUpdate(), std::optional<QByteArray>(QByteArray("BM\x01")));
+        m->qry1.Next();
+        QCOMPARE(field.ReadForUpdate(), std::nullopt);
+        QVERIFY(failureText([&] { folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = null")); })
+                    .contains(QStringLiteral("locked")));
+        m->qry1.CommitPosted();
+        folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = null"));
+    }
+
     void postCommitsEarlierRowsBeforeAFailureLeaves()
     {
         seed();

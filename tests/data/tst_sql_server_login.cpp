@@ -4,7 +4,10 @@
 #include "data/UDataModule.h"
 #include "tests/data/FakeTdsServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTest>
 
@@ -66,6 +69,40 @@ private slots:
         QCOMPARE(login.user, user);
         QCOMPARE(login.password, password);
         QCOMPARE(login.database, database);
+    }
+
+    // Only an absolute folder path is an embedded server: a relative name is
+    // a SQL Server even when the working folder holds a folder or database
+    // of that name.
+    void relativeNamesAreSqlServers_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("dot") << QStringLiteral(".");
+        QTest::newRow("local") << QStringLiteral("(local)");
+        QTest::newRow("dot instance") << QStringLiteral(".\\SQLEXPRESS");
+        QTest::newRow("relative folder") << QStringLiteral("demo");
+    }
+    void relativeNamesAreSqlServers()
+    {
+        QFETCH(QString, server);
+        QTemporaryDir working;
+        QVERIFY(QDir(working.path()).mkpath(QStringLiteral("demo")));
+        for (const QString& file : {QStringLiteral("pictures.db"), QStringLiteral("demo/pictures.db")}) {
+            QFile database(working.filePath(file));
+            QVERIFY(database.open(QIODevice::WriteOnly));
+        }
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(working.path()));
+        TDataModule1 module;
+        module.DataSource = server;
+        module.UserID = QStringLiteral("sa");
+        module.InitialCatalog = QStringLiteral("pictures");
+        const bool connected = module.Connect();
+        QDir::setCurrent(previous);
+        QVERIFY(!connected);
+
+        module.DataSource = working.filePath(QStringLiteral("demo"));
+        QVERIFY(module.Connect());
     }
 
     void closingBraceRefusedBeforeAnyContact()

@@ -1,0 +1,338 @@
+// What both front ends promise about the stored values, under what real
+// installations meet: a corrupt database, another copy of the program, other
+// clients writing, a full disk, a reader holding a lock. The desktop run is
+// job_child (the run without windows, in a process of its own); the batch
+// command is its executable.
+#include "tests/data/ServerFolder.h"
+#include "tests/main/ExpectedValues.h"
+#include "tools/demo/ImageTableReader.h"
+#include "tools/demo/ImageTableWriter.h"
+#include "tools/demo/StoredPictures.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+#include <map>
+
+namespace {
+
+const QString pictures = QStringLiteral("pictures");
+
+struct Outcome {
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+// "desktop" or the batch command's options.
+QStringList FrontEndCommand(const QString& frontEnd, const QString& folder, const QString& database)
+{
+    if (frontEnd == QLatin1String("desktop"))
+        return {QStringLiteral(JOB_CHILD), folder, database};
+    return QStringList{QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), folder, QStringLiteral("--user"),
+                       QStringLiteral("sa"), QStringLiteral("--database"), database} +
+           frontEnd.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+void Start(QProcess& process, const QStringList& command)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QStringLiteral("secret"));
+    process.setProcessEnvironment(environment);
+    process.start(command.front(), command.mid(1));
+    process.closeWriteChannel();
+}
+
+Outcome Finish(QProcess& process)
+{
+    process.waitForFinished(300000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Outcome Run(const QStringList& command)
+{
+    QProcess process;
+    Start(process, command);
+    return Finish(process);
+}
+
+// Values now different from the original: the converted ones.
+int ChangedValues(const std::vector<ImageRow>& original, const std::vector<ImageRow>& now)
+{
+    int changed = 0;
+    for (size_t i = 0; i < now.size(); ++i)
+        changed += int(now[i].bac02 != original[i].bac02) + int(now[i].bac04 != original[i].bac04);
+    return changed;
+}
+
+int ReportedConverted(const QString& summary)
+{
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Converted (\\d+) values")).match(summary);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// A connection of the test's own: another client of the same database.
+class OtherClient {
+public:
+    explicit OtherClient(const QString& file) : name(QUuid::createUuid().toString())
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        database.setDatabaseName(file);
+        // Waits for the run's transactions as any client would.
+        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=60000"));
+        if (!database.open())
+            throw std::runtime_error(database.lastError().text().toStdString());
+    }
+    ~OtherClient() { QSqlDatabase::removeDatabase(name); }
+
+    QSqlQuery Execute(const QString& statement, const QVariantList& parameters = {})
+    {
+        QSqlQuery query(QSqlDatabase::database(name));
+        query.prepare(statement);
+        for (const QVariant& parameter : parameters)
+            query.addBindValue(parameter);
+        if (!query.exec())
+            throw std::runtime_error((statement + QStringLiteral(": ") + query.lastError().text()).toStdString());
+        return query;
+    }
+
+private:
+    QString name;
+};
+
+// A small tmpfs at a scratch folder, unmounted at the end; only root may mount.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes)
+    {
+        mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                               QStringLiteral("size=%1").arg(bytes), QStringLiteral("tmpfs"),
+                                                               folder.path()}) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {folder.path()});
+    }
+    bool Mounted() const { return mounted; }
+    QString Path() const { return folder.path(); }
+
+private:
+    QTemporaryDir folder;
+    bool mounted = false;
+};
+
+}  // namespace
+
+class IntegrityTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { folder = std::make_unique<ServerFolder>(); }
+
+    void corruptPageStopsTheRunWithTheEngineError_data()
+    {
+        QTest::addColumn<QString>("pageType");
+        QTest::addColumn<QString>("frontEnd");
+        for (const char* page : {"leaf", "overflow"}) {
+            for (const char* frontEnd : {"desktop", "--jobs 2", "--dry-run"})
+                QTest::addRow("%s page, %s", page, frontEnd) << QString::fromLatin1(page) << QString::fromLatin1(frontEnd);
+        }
+    }
+    void corruptPageStopsTheRunWithTheEngineError()
+    {
+        QFETCH(QString, pageType);
+        QFETCH(QString, frontEnd);
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int i = 0; i < 120; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(64, 48, i), std::nullopt);
+        }
+        // A page in the middle of the table's rows, or the first of a
+        // picture's overflow chain, filled with bytes no page can hold.
+        const QVariantList pages = folder->column(
+            pictures, QStringLiteral("select pageno from dbstat where name = 'BAC1' and pagetype = '%1' "
+                                     "and (pagetype = 'leaf' or path like '%+000000') order by pageno")
+                          .arg(pageType));
+        QVERIFY(pages.size() > 4);
+        const qint64 page = pages[pages.size() / 2].toLongLong();
+        const qint64 pageSize = folder->column(pictures, QStringLiteral("pragma page_size")).front().toLongLong();
+        QFile file(DatabaseFile());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek((page - 1) * pageSize));
+        QCOMPARE(file.write(QByteArray(pageSize, '\xff')), pageSize);
+        file.close();
+
+        const Outcome outcome = Run(FrontEndCommand(frontEnd, folder->path(), pictures));
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.err.contains(QStringLiteral("malformed")), qPrintable(outcome.err));
+    }
+
+    // Two copies of the program in one folder, converting at once two
+    // databases whose rows share one identifier.
+    void twoDesktopRunsKeepTheirOwnPictures()
+    {
+        const QString other = QStringLiteral("other");
+        for (const QString& database : {pictures, other}) {
+            ImageTableWriter table(folder->file(database));
+            const quint32 seed = database == pictures ? 0 : 1000;
+            for (quint32 i = 0; i < 40; ++i)
+                table.AddRow(QStringLiteral("same"), stored::Bmp24(96, 64, seed + i), stored::Bmp8(40, 30, seed + i));
+        }
+        const auto firstFinished = FinishedTable(ReadImageTable(folder->file(pictures)));
+        const auto otherFinished = FinishedTable(ReadImageTable(folder->file(other)));
+
+        QProcess first;
+        QProcess second;
+        Start(first, FrontEndCommand(QStringLiteral("desktop"), folder->path(), pictures));
+        Start(second, FrontEndCommand(QStringLiteral("desktop"), folder->path(), other));
+        const Outcome firstOutcome = Finish(first);
+        const Outcome secondOutcome = Finish(second);
+        QCOMPARE(firstOutcome.exitCode, 0);
+        QCOMPARE(secondOutcome.exitCode, 0);
+        QVERIFY(ReadImageTable(folder->file(pictures)) == firstFinished);
+        QVERIFY(ReadImageTable(folder->file(other)) == otherFinished);
+    }
+
+    void anotherClientsWritesSurvive_data()
+    {
+        QTest::addColumn<QString>("frontEnd");
+        QTest::newRow("desktop") << QStringLiteral("desktop");
+        QTest::newRow("batch --jobs 1") << QStringLiteral("--jobs 1");
+        QTest::newRow("batch --jobs 2") << QStringLiteral("--jobs 2");
+    }
+    void anotherClientsWritesSurvive()
+    {
+        QFETCH(QString, frontEnd);
+        constexpr int rows = 60;
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int i = 0; i < rows; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(320, 240, i), std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const auto finished = FinishedTable(original);
+
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        QRandomGenerator random(seed);
+        OtherClient client(DatabaseFile());
+        std::map<int, QByteArray> written;  // row (0-based) -> the client's last committed value
+
+        QProcess run;
+        Start(run, FrontEndCommand(frontEnd, folder->path(), pictures));
+        QVERIFY(run.waitForStarted());
+        // Writes while the run works, each committed on its own; a bounded
+        // number, so the loop ends even if the run hangs.
+        for (int i = 0; i < 3000 && !run.waitForFinished(0); ++i) {
+            const int row = int(random.bounded(rows));
+            const QByteArray value = QStringLiteral("written by another client %1").arg(i).toUtf8();
+            client.Execute(QStringLiteral("update BAC1 set BAC02 = ? where rowid = ?"), {value, row + 1});
+            written[row] = value;
+        }
+        const Outcome outcome = Finish(run);
+        // A client that writes without pause can keep the run from its lock
+        // for longer than it waits: then it stops, saying so.
+        const bool finishedRun = outcome.exitCode == 0;
+        QVERIFY2(finishedRun || (outcome.exitCode == 1 && outcome.err.contains(QStringLiteral("database is locked"))),
+                 qPrintable(outcome.err));
+
+        const auto now = ReadImageTable(DatabaseFile());
+        QCOMPARE(int(now.size()), rows);
+        for (int row = 0; row < rows; ++row) {
+            const QString where = QStringLiteral("row %1, seed %2").arg(row).arg(seed);
+            if (const auto it = written.find(row); it != written.end())
+                QVERIFY2(now[row].bac02 == it->second, qPrintable(where));
+            else if (finishedRun)
+                QVERIFY2(now[row].bac02 == finished[row].bac02, qPrintable(where));
+            else
+                QVERIFY2(now[row].bac02 == finished[row].bac02 || now[row].bac02 == original[row].bac02, qPrintable(where));
+        }
+        QVERIFY(!written.empty());
+    }
+
+    // The database's disk fills while groups of rows are being written: the
+    // run stops with the engine's cause and counts only what is stored.
+    void fullDiskReportsWhatIsStored_data()
+    {
+        QTest::addColumn<QString>("frontEnd");
+        QTest::newRow("desktop") << QStringLiteral("desktop");
+        QTest::newRow("batch --jobs 2") << QStringLiteral("--jobs 2");
+    }
+    void fullDiskReportsWhatIsStored()
+    {
+        QFETCH(QString, frontEnd);
+        // Each tiny bitmap grows as JPEG (the JFIF header and tables), so
+        // every written row needs room the disk does not have for long.
+        const QString source = folder->file(QStringLiteral("source"));
+        {
+            ImageTableWriter table(source);
+            for (int i = 0; i < 1500; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(2, 2, i), std::nullopt);
+        }
+        SmallDisk disk(QFileInfo(source).size() + 64 * 1024);
+        if (!disk.Mounted())
+            QSKIP("mounting a small tmpfs needs root");
+        const QString file = disk.Path() + QStringLiteral("/pictures.db");
+        QVERIFY(QFile::copy(source, file));
+        const auto original = ReadImageTable(file);
+
+        const Outcome outcome = Run(FrontEndCommand(frontEnd, disk.Path(), pictures));
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.err.contains(QStringLiteral("database or disk is full")), qPrintable(outcome.err));
+        const auto now = ReadImageTable(file);
+        QVERIFY(EachValueOriginalOrFinished(original, FinishedTable(original), now));
+        if (frontEnd != QLatin1String("desktop"))
+            QCOMPARE(ReportedConverted(outcome.out), ChangedValues(original, now));
+    }
+
+    // A reader keeps the database from being committed to.
+    void lockedDatabaseReportsWhatIsStored_data()
+    {
+        QTest::addColumn<QString>("frontEnd");
+        QTest::newRow("desktop") << QStringLiteral("desktop");
+        QTest::newRow("batch --jobs 2") << QStringLiteral("--jobs 2");
+    }
+    void lockedDatabaseReportsWhatIsStored()
+    {
+        QFETCH(QString, frontEnd);
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int i = 0; i < 12; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(64, 48, i), std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        OtherClient reader(DatabaseFile());
+        reader.Execute(QStringLiteral("begin"));
+        QSqlQuery reading = reader.Execute(QStringLiteral("select count(*) from BAC1"));
+        QVERIFY(reading.next());
+
+        const Outcome outcome = Run(FrontEndCommand(frontEnd, folder->path(), pictures));
+        reading.finish();
+        reader.Execute(QStringLiteral("rollback"));
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.err.contains(QStringLiteral("database is locked")), qPrintable(outcome.err));
+        const auto now = ReadImageTable(DatabaseFile());
+        QVERIFY(EachValueOriginalOrFinished(original, FinishedTable(original), now));
+        if (frontEnd != QLatin1String("desktop"))
+            QCOMPARE(ReportedConverted(outcome.out), ChangedValues(original, now));
+    }
+
+private:
+    QString DatabaseFile() const { return folder->file(pictures); }
+
+    std::unique_ptr<ServerFolder> folder;
+};
+
+QTEST_GUILESS_MAIN(IntegrityTest)
+#include "tst_integrity.moc"
