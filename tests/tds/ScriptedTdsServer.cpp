@@ -1,0 +1,327 @@
+#include "tests/tds/ScriptedTdsServer.h"
+
+#include "tests/tds/TdsTokenWriter.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <future>
+#include <map>
+
+namespace {
+
+constexpr quint8 tabularResult = 4;
+
+// Hands each accepted socket to `accepted` instead of queueing it.
+class Acceptor : public QTcpServer {
+public:
+    explicit Acceptor(std::function<void(qintptr)> accepted) : accepted_(std::move(accepted)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { accepted_(descriptor); }
+
+private:
+    std::function<void(qintptr)> accepted_;
+};
+
+// Version 16.0, encryption not supported: the client goes on without TLS.
+QByteArray preLoginReply()
+{
+    return QByteArray::fromHex("00000b0006" "0100110001" "ff" "100000000000" "02");
+}
+
+QByteArray transactionDescriptor(quint64 serial)
+{
+    QByteArray bytes(8, '\0');
+    qToLittleEndian(serial, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+// One client: its session and the requests it sends, answered in order.
+class ScriptedTdsServer::Connection {
+public:
+    Connection(ScriptedTdsServer& server, QTcpSocket& socket, int number) : server_(server), socket_(socket), number_(number) {}
+
+    bool answer(const TdsMessage& message);
+
+private:
+    void send(const QByteArray& tokens);
+    bool login(const QByteArray& payload);
+    void write(const std::vector<StatementReply>& replies, bool inProcedure);
+    void writeTransaction(char change);
+    void call(const RpcCall& call);
+    std::vector<StatementReply> run(const QString& kind, const QString& text, const QString& declaration,
+                                    std::vector<RpcParameter> parameters, bool procedureScope);
+    void note(const QString& kind, const QString& text, std::vector<RpcParameter> parameters = {});
+
+    ScriptedTdsServer& server_;
+    QTcpSocket& socket_;
+    int number_;
+    int packetSize_ = 4096;
+    ScriptedSession session_;
+    std::map<qint32, std::pair<QString, QString>> prepared_;  // handle: statement, declaration
+    qint32 nextHandle_ = 1;
+    quint64 transactions_ = 0;
+    TdsTokenWriter out_;
+};
+
+void ScriptedTdsServer::Connection::send(const QByteArray& tokens)
+{
+    socket_.write(TdsPackets(tabularResult, tokens, packetSize_));
+    while (socket_.bytesToWrite() > 0 && !server_.stopping_ && socket_.state() == QAbstractSocket::ConnectedState)
+        socket_.waitForBytesWritten(100);
+}
+
+bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
+{
+    const TdsLogin login = ParseLogin7(payload);
+    packetSize_ = std::clamp(login.packetSize, 512, 32767);
+    const QString database = login.database.isEmpty() ? QStringLiteral("master") : login.database;
+    {
+        std::lock_guard lock(server_.mutex_);
+        server_.log_.push_back({number_, QStringLiteral("login"), login.user + QLatin1Char('@') + database, {}, {}});
+        if (!server_.table_.databases.contains(database, Qt::CaseInsensitive)) {
+            out_.error({4060, 11, QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.").arg(database)});
+            out_.error({18456, 14, QStringLiteral("Login failed for user '%1'.").arg(login.user)});
+            out_.done(TdsTokenWriter::Done, TdsTokenWriter::Failed, 0, 0);
+            send(out_.take());
+            return false;
+        }
+    }
+    session_.database = database;
+    out_.envChange(TdsTokenWriter::Database, database, QStringLiteral("master"));
+    out_.info(5701, QStringLiteral("Changed database context to '%1'.").arg(database));
+    out_.envChange(TdsTokenWriter::Collation, QByteArray::fromHex("0904d00034"), QByteArray());
+    out_.envChange(TdsTokenWriter::Language, QStringLiteral("us_english"), QString());
+    out_.info(5703, QStringLiteral("Changed language setting to us_english."));
+    out_.loginAck();
+    out_.envChange(TdsTokenWriter::PacketSize, QString::number(packetSize_), QString::number(packetSize_));
+    out_.done(TdsTokenWriter::Done, 0, 0, 0);
+    send(out_.take());
+    return true;
+}
+
+void ScriptedTdsServer::Connection::writeTransaction(char change)
+{
+    if (change == 'B')
+        out_.envChange(TdsTokenWriter::BeginTransaction, transactionDescriptor(++transactions_), QByteArray());
+    else if (change)
+        out_.envChange(change == 'C' ? TdsTokenWriter::CommitTransaction : TdsTokenWriter::RollbackTransaction, QByteArray(),
+                       transactionDescriptor(transactions_));
+}
+
+void ScriptedTdsServer::Connection::write(const std::vector<StatementReply>& replies, bool inProcedure)
+{
+    for (size_t i = 0; i < replies.size(); ++i) {
+        const StatementReply& reply = replies[i];
+        if (reply.database) {
+            out_.envChange(TdsTokenWriter::Database, *reply.database, QString());
+            out_.info(5701, QStringLiteral("Changed database context to '%1'.").arg(*reply.database));
+        }
+        writeTransaction(reply.transaction);
+        if (reply.result) {
+            out_.columns(reply.result->columns);
+            for (const SqlRow& row : reply.result->rows)
+                out_.row(reply.result->columns, row, session_.textSize);
+        }
+        if (reply.error)
+            out_.error(*reply.error);
+        const bool more = inProcedure || i + 1 < replies.size();
+        const quint16 status = (more ? TdsTokenWriter::More : 0) | (reply.error ? TdsTokenWriter::Failed : 0) |
+                               (reply.count >= 0 && !reply.error && !session_.noCount ? TdsTokenWriter::Count : 0);
+        out_.done(inProcedure ? TdsTokenWriter::DoneInProc : TdsTokenWriter::Done, status, reply.result ? 0xC1 : 0,
+                  quint64(std::max<qint64>(reply.count, 0)));
+    }
+    if (replies.empty() && !inProcedure)
+        out_.done(TdsTokenWriter::Done, 0, 0, 0);
+}
+
+void ScriptedTdsServer::Connection::note(const QString& kind, const QString& text, std::vector<RpcParameter> parameters)
+{
+    std::lock_guard lock(server_.mutex_);
+    server_.log_.push_back({number_, kind, text, QString(), std::move(parameters)});
+}
+
+std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& kind, const QString& text, const QString& declaration,
+                                                               std::vector<RpcParameter> parameters, bool procedureScope)
+{
+    // SET options changed inside a procedure or sp_executesql end with it.
+    const ScriptedSession outer = session_;
+    std::lock_guard lock(server_.mutex_);
+    server_.log_.push_back({number_, kind, text, declaration, parameters});
+    std::vector<StatementReply> replies = RunScripted(server_.table_, server_.failures_, session_, text, parameters);
+    if (!replies.empty() && replies.back().error)
+        server_.log_.back().error = replies.back().error->number;
+    if (procedureScope) {
+        session_.textSize = outer.textSize;
+        session_.noCount = outer.noCount;
+    }
+    return replies;
+}
+
+void ScriptedTdsServer::Connection::call(const RpcCall& call)
+{
+    const auto& p = call.parameters;
+    const auto text = [&](size_t i) { return i < p.size() ? p[i].value.toString() : QString(); };
+    const auto values = [&](size_t from) {
+        return std::vector<RpcParameter>(p.begin() + std::min(from, p.size()), p.end());
+    };
+    std::vector<StatementReply> replies;
+    std::optional<qint32> handle;
+    if (call.procedure == QLatin1String("sp_executesql")) {
+        replies = run(call.procedure, text(0), text(1), values(2), true);
+    } else if (call.procedure == QLatin1String("sp_prepexec") || call.procedure == QLatin1String("sp_prepare")) {
+        handle = nextHandle_++;
+        prepared_[*handle] = {text(2), text(1)};
+        if (call.procedure == QLatin1String("sp_prepexec"))
+            replies = run(call.procedure, text(2), text(1), values(3), true);
+        else
+            note(call.procedure, text(2));
+    } else if (call.procedure == QLatin1String("sp_execute") && !p.empty() && prepared_.count(p[0].value.toInt())) {
+        const auto& [statement, declaration] = prepared_[p[0].value.toInt()];
+        replies = run(call.procedure, statement, declaration, values(1), true);
+    } else if (call.procedure == QLatin1String("sp_unprepare") && !p.empty()) {
+        prepared_.erase(p[0].value.toInt());
+        note(call.procedure, QString::number(p[0].value.toInt()));
+    } else {
+        note(call.procedure, QString(), p);
+        std::lock_guard lock(server_.mutex_);
+        server_.log_.back().error = 2812;
+        replies.push_back({});
+        replies.back().error = SqlFailure{2812, 16, QStringLiteral("Could not find stored procedure '%1'.").arg(call.procedure)};
+    }
+    write(replies, true);
+    const bool failed = std::any_of(replies.begin(), replies.end(), [](const StatementReply& r) { return r.error.has_value(); });
+    out_.returnStatus(failed ? 1 : 0);
+    if (handle)
+        out_.returnInt(0, p.empty() ? QString() : p[0].name, *handle);
+    out_.done(TdsTokenWriter::DoneProc, failed ? TdsTokenWriter::Failed : 0, 0, 0);
+}
+
+bool ScriptedTdsServer::Connection::answer(const TdsMessage& message)
+{
+    try {
+        switch (message.type) {
+        case PreLogin:
+            send(preLoginReply());
+            return true;
+        case Login7:
+            return login(message.payload);
+        case SqlBatch:
+            write(run(QStringLiteral("batch"), ParseSqlBatch(message.payload), QString(), {}, false), false);
+            break;
+        case Rpc:
+            call(ParseRpc(message.payload));
+            break;
+        case Attention:
+            note(QStringLiteral("attention"), QString());
+            out_.done(TdsTokenWriter::Done, TdsTokenWriter::Attention, 0, 0);
+            break;
+        case TransactionManager: {
+            const TransactionRequest request = ParseTransactionRequest(message.payload);
+            const QString statement = request.kind == 5   ? QStringLiteral("begin transaction")
+                                      : request.kind == 7 ? QStringLiteral("commit transaction")
+                                                          : QStringLiteral("if @@trancount > 0 rollback transaction");
+            std::vector<StatementReply> replies = run(QStringLiteral("transaction manager"), statement, QString(), {}, false);
+            if (request.beginAnother)
+                replies.push_back(run(QStringLiteral("transaction manager"), QStringLiteral("begin transaction"), QString(), {}, false).front());
+            bool failed = false;
+            for (const StatementReply& reply : replies) {
+                writeTransaction(reply.transaction);
+                if (reply.error)
+                    out_.error(*reply.error);
+                failed = failed || reply.error;
+            }
+            out_.done(TdsTokenWriter::Done, failed ? TdsTokenWriter::Failed : 0, 0, 0);
+            break;
+        }
+        default:
+            throw std::runtime_error("message type " + std::to_string(message.type) + " is not answered by the scripted server");
+        }
+    } catch (const std::exception& e) {
+        // Shown to the client as an error and kept in the log, so that tests see it.
+        const QString text = QString::fromUtf8(e.what());
+        {
+            std::lock_guard lock(server_.mutex_);
+            server_.log_.push_back({number_, QStringLiteral("failure"), text, {}, {}});
+        }
+        out_.take();
+        out_.error({50000, 16, text});
+        out_.done(TdsTokenWriter::Done, TdsTokenWriter::Failed, 0, 0);
+    }
+    send(out_.take());
+    return true;
+}
+
+ScriptedTdsServer::ScriptedTdsServer(ScriptedTable table) : table_(std::move(table))
+{
+    std::promise<quint16> listening;
+    std::future<quint16> port = listening.get_future();
+    listener_ = std::thread([this, &listening] { listen(listening); });
+    port_ = port.get();
+}
+
+ScriptedTdsServer::~ScriptedTdsServer()
+{
+    stopping_ = true;
+    listener_.join();
+    for (std::thread& connection : connections_)
+        connection.join();
+}
+
+void ScriptedTdsServer::listen(std::promise<quint16>& port)
+{
+    int served = 0;
+    Acceptor acceptor([&](qintptr descriptor) {
+        connections_.emplace_back([this, descriptor, number = ++served] { serve(descriptor, number); });
+    });
+    if (!acceptor.listen(QHostAddress::LocalHost)) {
+        port.set_exception(std::make_exception_ptr(std::runtime_error("the scripted TDS server cannot listen")));
+        return;
+    }
+    port.set_value(acceptor.serverPort());
+    while (!stopping_)
+        acceptor.waitForNewConnection(100);  // wakes to see whether to stop
+}
+
+void ScriptedTdsServer::serve(qintptr descriptor, int number)
+{
+    QTcpSocket socket;
+    socket.setSocketDescriptor(descriptor);
+    Connection connection(*this, socket, number);
+    while (const std::optional<TdsMessage> message = ReadTdsMessage(socket, stopping_)) {
+        if (!connection.answer(*message))
+            break;
+    }
+    socket.disconnectFromHost();
+    // An open transaction ends with the connection, its changes dropped.
+}
+
+void ScriptedTdsServer::failReadsAfterRows(const QString& statementPattern, int rows, SqlFailure error)
+{
+    std::lock_guard lock(mutex_);
+    failures_.push_back({QRegularExpression(statementPattern, QRegularExpression::CaseInsensitiveOption), rows, std::move(error)});
+}
+
+ScriptedTable ScriptedTdsServer::table() const
+{
+    std::lock_guard lock(mutex_);
+    return table_;
+}
+
+std::vector<LoggedStatement> ScriptedTdsServer::log() const
+{
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+QStringList ScriptedTdsServer::statements() const
+{
+    QStringList texts;
+    for (const LoggedStatement& s : log())
+        texts << (s.kind == QLatin1String("batch") ? s.text : s.kind + QStringLiteral(": ") + s.text);
+    return texts;
+}

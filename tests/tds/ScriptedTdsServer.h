@@ -1,0 +1,65 @@
+#pragma once
+
+#include "tests/tds/ScriptedTable.h"
+
+#include <QStringList>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One request as the server received it.
+struct LoggedStatement {
+    int connection;       // 1 for the first client connection
+    QString kind;         // "batch", the procedure called ("sp_prepexec"...), "transaction manager", "attention", "failure"
+    QString text;         // the statement text
+    QString declaration;  // the parameters as declared in a parameterised call
+    std::vector<RpcParameter> parameters;
+    int error = 0;  // the number of the error answered, 0 for none
+};
+
+// A TDS 7.4 server on 127.0.0.1 that answers the program's statements from a
+// scripted table, the way SQL Server answers them where the program depends on
+// it: no encryption, TEXTSIZE 4096 until the client sets it (large values are
+// cut to it), transactions kept per connection until committed. A protocol
+// test double, not an engine: any statement it does not know fails with
+// Msg 2812 naming it, so a new statement shows at once. Serves any number of
+// clients at once, one thread each; the destructor stops them all.
+class ScriptedTdsServer {
+public:
+    explicit ScriptedTdsServer(ScriptedTable table = ScriptedTable());
+    ~ScriptedTdsServer();
+    ScriptedTdsServer(const ScriptedTdsServer&) = delete;
+    ScriptedTdsServer& operator=(const ScriptedTdsServer&) = delete;
+
+    quint16 port() const { return port_; }
+
+    // Results of statements matching the pattern (case-insensitive) end after
+    // `rows` rows with this error, as when SQL Server fails to read a page.
+    void failReadsAfterRows(const QString& statementPattern, int rows,
+                            SqlFailure error = {824, 16,
+                                                QStringLiteral("SQL Server detected a logical consistency-based I/O error: "
+                                                               "incorrect checksum. It occurred during a read of page (1:153) "
+                                                               "in database ID 5 at offset 0x00000000132000.")});
+
+    ScriptedTable table() const;  // as committed
+    std::vector<LoggedStatement> log() const;
+    QStringList statements() const;  // the logged texts, "kind: text" for all but batches
+
+private:
+    class Connection;
+    void listen(std::promise<quint16>& port);
+    void serve(qintptr descriptor, int number);
+
+    mutable std::mutex mutex_;  // guards the table, the failures and the log
+    ScriptedTable table_;
+    std::vector<ReadFailure> failures_;
+    std::vector<LoggedStatement> log_;
+
+    std::atomic<bool> stopping_{false};
+    std::vector<std::thread> connections_;  // touched by the listening thread only until it ends
+    std::thread listener_;
+    quint16 port_ = 0;
+};
