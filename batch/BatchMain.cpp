@@ -74,18 +74,18 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
                      [&progress] { progress.ValueDone(); });
-    const auto summary = [&](int exitCode) {
+    const auto summary = [&](RunEnd end, int exitCode) {
         progress.Finish();
-        return PrintResult(SummaryText(run.Tallies(), options.dryRun, run.Stopped(), double(clock.elapsed()) / 1000),
-                           "summary", exitCode);
+        return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
+                           exitCode);
     };
     try {
         run.Run();
     } catch (...) {
-        summary(kFailed);
+        summary(RunEnd::Failed, kFailed);
         throw;
     }
-    return summary(run.Stopped() ? kStoppedByUser : 0);
+    return run.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
 }
 
 }  // namespace

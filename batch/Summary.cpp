@@ -9,7 +9,7 @@ QString Megabytes(qint64 bytes)
 
 }  // namespace
 
-QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, bool stopped, double seconds)
+QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds)
 {
     QString text = QStringLiteral("%1  %2  %3  %4  %5\n")
                        .arg(QStringLiteral("column"), -6)
@@ -38,8 +38,10 @@ QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, bool s
     text += QStringLiteral("\n");
     if (dryRun)
         text += QStringLiteral("Dry run: nothing was written.\n");
-    if (stopped)
+    if (end == RunEnd::StoppedByUser)
         text += QStringLiteral("Stopped by the user: the values not counted above were not visited and are unchanged.\n");
+    if (end == RunEnd::Failed)
+        text += QStringLiteral("Stopped by a failure: the values not counted above are unchanged.\n");
     text += (dryRun ? QStringLiteral("Would convert %1 values and leave %2 unchanged.\n")
                     : QStringLiteral("Converted %1 values, left %2 unchanged.\n"))
                 .arg(converted)

@@ -6,6 +6,9 @@
 
 #include <vector>
 
+enum class RunEnd { Finished, StoppedByUser, Failed };
+
 // What the run did (or, dry, would do), for standard output: the values of
-// each column by kind, then the totals and the time taken.
-QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, bool stopped, double seconds);
+// each column by kind, then the totals and the time taken. The counts are
+// what is stored: after a failure, the values not counted are unchanged.
+QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds);
