@@ -42,7 +42,13 @@ private slots:
         const auto original = ReadImageTable(DatabaseFile());
         const auto finished = FinishedTable(original);
 
-        auto* random = QRandomGenerator::global();
+        // BMP2JPG_TEST_SEED repeats a run's kill moments.
+        const quint32 seed = qEnvironmentVariableIsSet("BMP2JPG_TEST_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("BMP2JPG_TEST_SEED"))
+                                 : 20261209;
+        qInfo("seed %u", seed);
+        QRandomGenerator generator(seed);
+        auto* random = &generator;
         for (int kill = 0; kill < 12; ++kill) {
             QProcess job;
             job.start(QStringLiteral(JOB_CHILD), {folder.path(), QStringLiteral("kill")});
