@@ -73,7 +73,7 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.ValueDone(); });
+                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); });
     const auto summary = [&](RunEnd end, int exitCode) {
         progress.Finish();
         return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",

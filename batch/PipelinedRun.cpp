@@ -36,7 +36,7 @@ void ParallelEncoder::Abandon()
 }
 
 PipelinedRun::PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
-                           std::function<void()> valueDone)
-    : Encoder(jobs), Walk(dataModule, Encoder, {dryRun, &stop, std::move(valueDone)})
+                           std::function<void()> valueDone, std::function<void(int values)> valuesUndone)
+    : Encoder(jobs), Walk(dataModule, Encoder, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone)})
 {
 }

@@ -32,6 +32,11 @@ void Progress::ValueDone()
         Show();
 }
 
+void Progress::ValuesUndone(qint64 values)
+{
+    Done -= values;
+}
+
 void Progress::Finish()
 {
     Show();

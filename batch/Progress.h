@@ -13,6 +13,7 @@ public:
     Progress(std::FILE* stream, qint64 total, bool terminal);
 
     void ValueDone();
+    void ValuesUndone(qint64 values);  // rolled back by the engine: not done after all
     void Finish();  // the last state, and the line ended
 
     // The parts of a line: "123/456", "12.3 values/s", "0:05 left".

@@ -75,8 +75,9 @@ void ScratchFileConverter::Abandon()
 }
 
 TConversionRun::TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot,
-                               std::function<void()> pictureDone)
-    : Converter(std::move(scratchRoot)), Walk(dataModule, Converter, {false, nullptr, std::move(pictureDone)})
+                               std::function<void()> pictureDone, std::function<void(int pictures)> picturesUndone)
+    : Converter(std::move(scratchRoot)),
+      Walk(dataModule, Converter, {false, nullptr, std::move(pictureDone), std::move(picturesUndone)})
 {
 }
 

@@ -34,7 +34,9 @@ private:
 // BAC04, in place on the connection of the data module, through scratch files.
 class TConversionRun {
 public:
-    TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot, std::function<void()> pictureDone);
+    // `picturesUndone`: the engine rolled back that many converted pictures.
+    TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot, std::function<void()> pictureDone,
+                   std::function<void(int pictures)> picturesUndone = {});
 
     void Run();
 

@@ -42,6 +42,8 @@ PictureWalk::PictureWalk(TDataModule1& dataModule, PictureConverter& converter, 
 {
     if (!Settings.valueDone)
         Settings.valueDone = [] {};
+    if (!Settings.valuesUndone)
+        Settings.valuesUndone = [](int) {};
 }
 
 void PictureWalk::Run()
@@ -189,10 +191,15 @@ void PictureWalk::Commit(const Pass& pass)
 
 void PictureWalk::Settle(int rows, bool stored)
 {
+    int undone = 0;
     for (; rows > 0 && !Uncommitted.empty(); --rows) {
         const Written written = Uncommitted.front();
         Uncommitted.pop_front();
         if (stored)
             Columns[written.column].Add(ValueKind::Bitmap, written.bytes, written.bytesAfter);
+        else
+            ++undone;
     }
+    if (undone > 0)
+        Settings.valuesUndone(undone);
 }

@@ -43,6 +43,9 @@ public:
         bool dryRun = false;                  // read and convert, write nothing
         const std::atomic<bool>* stop = nullptr;  // set: stop once the rows in hand are written
         std::function<void()> valueDone;      // after each visited value
+        // The engine rolled back a group of written values: that many visited
+        // values are as they were after all.
+        std::function<void(int values)> valuesUndone;
     };
 
     PictureWalk(TDataModule1& dataModule, PictureConverter& converter, Options options);

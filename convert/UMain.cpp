@@ -98,10 +98,14 @@ void TFormMain::RunConversion()
         }
     } runEnd{*this};
 
-    TConversionRun run(DataModule, ExeFolder(), [this] {
-        pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
-        QApplication::processEvents();
-    });
+    TConversionRun run(
+        DataModule, ExeFolder(),
+        [this] {
+            pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
+            QApplication::processEvents();
+        },
+        // The bar shows what is stored: a group the engine rolled back goes back off it.
+        [this](int pictures) { pb1->setValue(std::max(pb1->value() - pictures, pb1->minimum())); });
     run.Run();
     pb1->setValue(pb1->maximum());
     ui::ShowMessage(QStringLiteral("格式转换成功"));

@@ -81,6 +81,25 @@ int ReportedConverted(const QString& summary)
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
+// The batch command's last word on how far it got: its final progress line
+// and its summary's counts must tell the same.
+void CheckProgressAgreesWithSummary(const Outcome& outcome)
+{
+    const QRegularExpressionMatch counted =
+        QRegularExpression(QStringLiteral("Converted (\\d+) values, left (\\d+) unchanged")).match(outcome.out);
+    QVERIFY2(counted.hasMatch(), qPrintable(outcome.out));
+    qsizetype last = -1;
+    QRegularExpressionMatch shown;
+    for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("bmp2jpg-batch: (\\d+)/\\d+ values")).globalMatch(outcome.err)) {
+        if (m.capturedStart() > last) {
+            last = m.capturedStart();
+            shown = m;
+        }
+    }
+    QVERIFY2(shown.hasMatch(), qPrintable(outcome.err));
+    QCOMPARE(shown.captured(1).toInt(), counted.captured(1).toInt() + counted.captured(2).toInt());
+}
+
 // A connection of the test's own: another client of the same database.
 class OtherClient {
 public:
@@ -292,8 +311,10 @@ private slots:
         QVERIFY2(outcome.err.contains(QStringLiteral("database or disk is full")), qPrintable(outcome.err));
         const auto now = ReadImageTable(file);
         QVERIFY(EachValueOriginalOrFinished(original, FinishedTable(original), now));
-        if (frontEnd != QLatin1String("desktop"))
+        if (frontEnd != QLatin1String("desktop")) {
             QCOMPARE(ReportedConverted(outcome.out), ChangedValues(original, now));
+            CheckProgressAgreesWithSummary(outcome);
+        }
     }
 
     // A reader keeps the database from being committed to.
@@ -324,8 +345,10 @@ private slots:
         QVERIFY2(outcome.err.contains(QStringLiteral("database is locked")), qPrintable(outcome.err));
         const auto now = ReadImageTable(DatabaseFile());
         QVERIFY(EachValueOriginalOrFinished(original, FinishedTable(original), now));
-        if (frontEnd != QLatin1String("desktop"))
+        if (frontEnd != QLatin1String("desktop")) {
             QCOMPARE(ReportedConverted(outcome.out), ChangedValues(original, now));
+            CheckProgressAgreesWithSummary(outcome);
+        }
     }
 
 private:
