@@ -301,6 +301,17 @@ std::vector<StatementReply> Request::update(const QRegularExpressionMatch& m)
     if (std::optional<StatementReply> error = where(m.captured(u"where"), terms))
         return {*error};
     const std::vector<size_t> rows = matchingRows(terms);
+    session_.noCount = true;
+    if (!rows.empty() && table_.rollbackTriggerRows.count(table_.data[rows.front()][Id].toLongLong())) {
+        // The trigger's ROLLBACK takes the update and every uncommitted change
+        // before it, leaves @@TRANCOUNT at 0 and aborts the rest of the batch.
+        StatementReply reply = failed(3609, QStringLiteral("The transaction ended in the trigger. The batch has been aborted."));
+        if (session_.inTransaction)
+            reply.transaction = 'R';
+        session_.pending.clear();
+        session_.inTransaction = false;
+        return {reply};
+    }
     if (!rows.empty()) {
         for (const auto& [c, value] : assignments) {
             const QVariant stored = value.isNull() ? QVariant() : isBinary(table_.columns[c].type) ? QVariant(value.toByteArray()) : value;
@@ -310,7 +321,6 @@ std::vector<StatementReply> Request::update(const QRegularExpressionMatch& m)
                 table_.data[rows.front()][c] = stored;
         }
     }
-    session_.noCount = true;
     StatementReply written;
     written.count = rows.empty() ? 0 : 1;
     StatementReply counted;

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 
 // One row of BAC1 as tests give and read it; nullopt is NULL.
 struct Bac1Row {
@@ -30,6 +31,9 @@ struct ScriptedTable {
     std::vector<SqlRow> data;
     QStringList databases{QStringLiteral("master"), QStringLiteral("pictures")};
     QString database = QStringLiteral("pictures");  // the one holding BAC1
+    // Ids of rows whose UPDATE fires a trigger that runs ROLLBACK: the
+    // transaction is undone and ended, and the batch fails with Msg 3609.
+    std::set<qlonglong> rollbackTriggerRows;
 };
 
 // A read that fails part way: statements matching `statement` send `afterRows`

@@ -82,6 +82,7 @@ bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
     const QString database = login.database.isEmpty() ? QStringLiteral("master") : login.database;
     {
         std::lock_guard lock(server_.mutex_);
+        server_.logins_.push_back(login);
         server_.log_.push_back({number_, QStringLiteral("login"), login.user + QLatin1Char('@') + database, {}, {}});
         if (!server_.table_.databases.contains(database, Qt::CaseInsensitive)) {
             out_.error({4060, 11, QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.").arg(database)});
@@ -148,6 +149,15 @@ void ScriptedTdsServer::Connection::note(const QString& kind, const QString& tex
 std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& kind, const QString& text, const QString& declaration,
                                                                std::vector<RpcParameter> parameters, bool procedureScope)
 {
+    std::chrono::milliseconds delay{0};
+    {
+        std::lock_guard lock(server_.mutex_);
+        for (const auto& [pattern, wait] : server_.delays_) {
+            if (pattern.match(text).hasMatch())
+                delay = std::max(delay, wait);
+        }
+    }
+    std::this_thread::sleep_for(delay);  // unlocked: other connections go on meanwhile
     // SET options changed inside a procedure or sp_executesql end with it.
     const ScriptedSession outer = session_;
     std::lock_guard lock(server_.mutex_);
@@ -187,7 +197,8 @@ void ScriptedTdsServer::Connection::call(const RpcCall& call)
         prepared_.erase(p[0].value.toInt());
         note(call.procedure, QString::number(p[0].value.toInt()));
     } else {
-        note(call.procedure, QString(), p);
+        // Qt's ODBC driver sends its SET QUOTED_IDENTIFIER ON through a server cursor; logged with its text.
+        note(call.procedure, call.procedure == QLatin1String("sp_cursoropen") ? text(1) : QString(), p);
         std::lock_guard lock(server_.mutex_);
         server_.log_.back().error = 2812;
         replies.push_back({});
@@ -304,6 +315,18 @@ void ScriptedTdsServer::failReadsAfterRows(const QString& statementPattern, int 
 {
     std::lock_guard lock(mutex_);
     failures_.push_back({QRegularExpression(statementPattern, QRegularExpression::CaseInsensitiveOption), rows, std::move(error)});
+}
+
+void ScriptedTdsServer::delayAnswers(const QString& statementPattern, std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(mutex_);
+    delays_.emplace_back(QRegularExpression(statementPattern, QRegularExpression::CaseInsensitiveOption), delay);
+}
+
+std::vector<TdsLogin> ScriptedTdsServer::logins() const
+{
+    std::lock_guard lock(mutex_);
+    return logins_;
 }
 
 ScriptedTable ScriptedTdsServer::table() const

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -44,7 +45,13 @@ public:
                                                                "incorrect checksum. It occurred during a read of page (1:153) "
                                                                "in database ID 5 at offset 0x00000000132000.")});
 
+    // Statements matching the pattern (case-insensitive) are answered only
+    // after this delay, as by a busy or distant server: a run then lasts long
+    // enough for its commit interval to pass between rows.
+    void delayAnswers(const QString& statementPattern, std::chrono::milliseconds delay);
+
     ScriptedTable table() const;  // as committed
+    std::vector<TdsLogin> logins() const;  // every login received, refused ones too
     std::vector<LoggedStatement> log() const;
     QStringList statements() const;  // the logged texts, "kind: text" for all but batches
 
@@ -53,9 +60,11 @@ private:
     void listen(std::promise<quint16>& port);
     void serve(qintptr descriptor, int number);
 
-    mutable std::mutex mutex_;  // guards the table, the failures and the log
+    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the logins and the log
     ScriptedTable table_;
     std::vector<ReadFailure> failures_;
+    std::vector<std::pair<QRegularExpression, std::chrono::milliseconds>> delays_;
+    std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
 
     std::atomic<bool> stopping_{false};

@@ -174,13 +174,22 @@ TdsLogin ParseLogin7(const QByteArray& payload)
 {
     Cursor fixed(payload, 8);
     const int packetSize = int(fixed.number<quint32>());
-    const auto text = [&](int field) {
+    const auto raw = [&](int field) {
         Cursor in(payload, 36 + 4 * field);
         const quint16 offset = in.number<quint16>();
         const quint16 characters = in.number<quint16>();
-        return Cursor(payload, offset).utf16(characters);
+        return Cursor(payload, offset).take(2 * characters);
     };
-    return {text(1), text(8), packetSize};
+    const auto utf16 = [](const QByteArray& bytes) {
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+    };
+    // Passwords travel with each byte's nibbles swapped, then XORed with 0xA5.
+    QByteArray password = raw(2);
+    for (char& b : password) {
+        const quint8 x = quint8(b) ^ 0xA5;
+        b = char(quint8((x << 4) | (x >> 4)));
+    }
+    return {utf16(raw(1)), utf16(password), utf16(raw(8)), packetSize};
 }
 
 QString ParseSqlBatch(const QByteArray& payload)

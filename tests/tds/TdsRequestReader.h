@@ -23,7 +23,8 @@ std::optional<TdsMessage> ReadTdsMessage(QTcpSocket& socket, const std::atomic<b
 
 struct TdsLogin {
     QString user;
-    QString database;
+    QString password;  // unscrambled
+    QString database;  // empty for the login's default
     int packetSize;
 };
 TdsLogin ParseLogin7(const QByteArray& payload);

@@ -250,6 +250,44 @@ private slots:
         writer.run(QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"));
     }
 
+    void triggerRollbackEndsTheTransaction()
+    {
+        ScriptedTable table;
+        table.addRow({QStringLiteral("a"), QByteArray("old a"), std::nullopt});
+        table.addRow({QStringLiteral("b"), QByteArray("old b"), std::nullopt});
+        table.rollbackTriggerRows.insert(2);
+        ScriptedTdsServer server(table);
+        Client writer(server.port());
+        Client reader(server.port());
+        const QString read = QStringLiteral("select [BAC02] from [BAC1] where [id] = ?");
+
+        writer.run(QStringLiteral("BEGIN TRANSACTION"));
+        QCOMPARE(writer.value(writeStatement, {QByteArray("new a"), 1}).toInt(), 1);
+        try {
+            writer.value(writeStatement, {QByteArray("new b"), 2});
+            QFAIL("the write the trigger rolls back succeeded");
+        } catch (const std::runtime_error& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QLatin1String("The transaction ended in the trigger. The batch has been aborted.")),
+                     e.what());
+        }
+        // The earlier write of the transaction is undone too, and no transaction is left.
+        QCOMPARE(writer.value(read, {1}).toByteArray(), QByteArray("old a"));
+        QCOMPARE(writer.value(QStringLiteral("select [BAC02] from [BAC1] where [id] = 2")).toByteArray(), QByteArray("old b"));
+        try {
+            writer.run(QStringLiteral("COMMIT TRANSACTION"));
+            QFAIL("COMMIT succeeded after the trigger ended the transaction");
+        } catch (const std::runtime_error& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QLatin1String("no corresponding BEGIN TRANSACTION")), e.what());
+        }
+        writer.run(QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"));
+        QCOMPARE(reader.value(read, {1}).toByteArray(), QByteArray("old a"));
+        // Outside a transaction the trigger undoes its own statement.
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, writer.value(writeStatement, {QByteArray("new b"), 2}));
+        QCOMPARE(reader.value(read, {2}).toByteArray(), QByteArray("old b"));
+        QCOMPARE(writer.value(writeStatement, {QByteArray("new a"), 1}).toInt(), 1);
+        QCOMPARE(reader.value(read, {1}).toByteArray(), QByteArray("new a"));
+    }
+
     void disconnectDropsAnOpenTransaction()
     {
         ScriptedTable table;
