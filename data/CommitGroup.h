@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QString>
 
 #include <chrono>
 #include <functional>

@@ -4,6 +4,7 @@
 #include "batch/Progress.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
+#include "tests/main/ChildProcess.h"
 #include "tests/main/ExpectedValues.h"
 #include "tests/main/LockedRowTable.h"
 #include "tools/demo/ImageTableReader.h"
@@ -23,12 +24,6 @@
 namespace {
 
 const QString pictures = QStringLiteral("pictures");
-
-struct Outcome {
-    int exitCode;
-    QString out;
-    QString err;
-};
 
 QByteArray FileDigest(const QString& path)
 {
@@ -57,7 +52,7 @@ private slots:
     {
         WriteMixedTable();
         const auto original = ReadImageTable(DatabaseFile());
-        const Outcome outcome = Run({QStringLiteral("--jobs"), QStringLiteral("3")});
+        const ChildOutcome outcome = Run({QStringLiteral("--jobs"), QStringLiteral("3")});
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
         // A value that stays as it is is not rewritten either.
@@ -82,7 +77,7 @@ private slots:
     {
         WriteMixedTable();
         const QByteArray before = FileDigest(DatabaseFile());
-        const Outcome outcome = Run({QStringLiteral("--dry-run")});
+        const ChildOutcome outcome = Run({QStringLiteral("--dry-run")});
         QCOMPARE(outcome.exitCode, 0);
         QCOMPARE(FileDigest(DatabaseFile()), before);
 
@@ -199,7 +194,7 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("<folder>"), folder->path());
         const QByteArray before = FileDigest(DatabaseFile());
 
-        const Outcome outcome = RunWith(arguments, password);
+        const ChildOutcome outcome = RunWith(arguments, password);
         QCOMPARE(outcome.exitCode, exitCode);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QCOMPARE(FileDigest(DatabaseFile()), before);
@@ -210,7 +205,7 @@ private slots:
         WriteLockedRowTable(DatabaseFile());
         const auto original = ReadImageTable(DatabaseFile());
 
-        const Outcome outcome = Run({QStringLiteral("--jobs"), QStringLiteral("4")});
+        const ChildOutcome outcome = Run({QStringLiteral("--jobs"), QStringLiteral("4")});
         QCOMPARE(outcome.exitCode, 1);
         QVERIFY2(outcome.err.contains(QStringLiteral("row BCE01 \"locked\", column BAC02: row locked is read-only")),
                  qPrintable(outcome.err));
@@ -219,7 +214,7 @@ private slots:
 
     void helpDocumentsEveryOptionAndExitCode()
     {
-        const Outcome outcome = RunWith({QStringLiteral("--help")}, false);
+        const ChildOutcome outcome = RunWith({QStringLiteral("--help")}, false);
         QCOMPARE(outcome.exitCode, 0);
         for (const char* text : {"--server <name>", "--user <login>", "--database <name>", "--dry-run", "--jobs <N>",
                                  "BMP2JPG_PASSWORD", "without echo", "Ctrl-C", "SIGTERM", "\n  0    done",
@@ -308,36 +303,23 @@ private:
 
     static void StartWith(QProcess& batch, const QStringList& arguments, bool password)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (password)
-            environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QStringLiteral("secret"));
-        else
-            environment.remove(QStringLiteral("BMP2JPG_PASSWORD"));
-        batch.setProcessEnvironment(environment);
-        batch.start(QStringLiteral(BMP2JPG_BATCH), arguments);
-        batch.closeWriteChannel();
+        StartChild(batch, QStringList{QStringLiteral(BMP2JPG_BATCH)} + arguments,
+                   password ? std::optional(QStringLiteral("secret")) : std::nullopt);
         QVERIFY(batch.waitForStarted());
     }
 
-    Outcome Run(const QStringList& extra, const QString& database = pictures)
+    ChildOutcome Run(const QStringList& extra, const QString& database = pictures)
     {
         QProcess batch;
         Start(batch, extra, database);
-        return Finish(batch);
+        return FinishChild(batch);
     }
 
-    Outcome RunWith(const QStringList& arguments, bool password)
+    ChildOutcome RunWith(const QStringList& arguments, bool password)
     {
         QProcess batch;
         StartWith(batch, arguments, password);
-        return Finish(batch);
-    }
-
-    static Outcome Finish(QProcess& batch)
-    {
-        batch.waitForFinished(300000);
-        return {batch.exitCode(), QString::fromUtf8(batch.readAllStandardOutput()),
-                QString::fromUtf8(batch.readAllStandardError())};
+        return FinishChild(batch);
     }
 
     std::unique_ptr<ServerFolder> folder;

@@ -5,28 +5,30 @@
 #include <QSqlQuery>
 #include <QUuid>
 
-#include <functional>
 #include <stdexcept>
 
-namespace {
-
-// Opens its own connection for one piece of work and removes it afterwards.
-void withDatabase(const QString& file, const std::function<void(QSqlDatabase&)>& work)
+DatabaseClient::DatabaseClient(const QString& file, int busyTimeoutMs) : name_(QUuid::createUuid().toString())
 {
-    const QString name = QUuid::createUuid().toString();
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        database.setDatabaseName(file);
-        if (!database.open())
-            throw std::runtime_error(database.lastError().text().toStdString());
-        work(database);
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    database.setDatabaseName(file);
+    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    if (!database.open()) {
+        const QString error = database.lastError().text();
+        database = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name_);
+        throw std::runtime_error(error.toStdString());
     }
-    QSqlDatabase::removeDatabase(name);
 }
 
-QSqlQuery checked(QSqlDatabase& database, const QString& statement, const QVariantList& parameters = {})
+DatabaseClient::~DatabaseClient()
 {
-    QSqlQuery query(database);
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+}
+
+QSqlQuery DatabaseClient::execute(const QString& statement, const QVariantList& parameters) const
+{
+    QSqlQuery query(QSqlDatabase::database(name_, false));
     query.prepare(statement);
     for (const QVariant& parameter : parameters)
         query.addBindValue(parameter);
@@ -35,20 +37,17 @@ QSqlQuery checked(QSqlDatabase& database, const QString& statement, const QVaria
     return query;
 }
 
-} // namespace
-
 void ServerFolder::run(const QString& database, const QString& statement, const QVariantList& parameters) const
 {
-    withDatabase(file(database), [&](QSqlDatabase& db) { checked(db, statement, parameters); });
+    DatabaseClient(file(database)).execute(statement, parameters);
 }
 
 QVariantList ServerFolder::column(const QString& database, const QString& statement) const
 {
     QVariantList values;
-    withDatabase(file(database), [&](QSqlDatabase& db) {
-        QSqlQuery query = checked(db, statement);
-        while (query.next())
-            values << query.value(0);
-    });
+    const DatabaseClient client(file(database));
+    QSqlQuery query = client.execute(statement);
+    while (query.next())
+        values << query.value(0);
     return values;
 }

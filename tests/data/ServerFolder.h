@@ -1,9 +1,27 @@
 #pragma once
 
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+
+// A SQLite connection of the test's own to one database file: another client
+// of the database, open until destroyed.
+class DatabaseClient {
+public:
+    // Waits up to `busyTimeoutMs` for other clients' locks.
+    explicit DatabaseClient(const QString& file, int busyTimeoutMs = 5000);
+    ~DatabaseClient();
+    DatabaseClient(const DatabaseClient&) = delete;
+    DatabaseClient& operator=(const DatabaseClient&) = delete;
+
+    // Throws the statement with the engine's error when it fails.
+    QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) const;
+
+private:
+    QString name_;
+};
 
 // A scratch embedded-server folder whose databases the tests fill and read
 // through their own SQLite connections, independent of the module.

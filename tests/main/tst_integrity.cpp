@@ -4,6 +4,7 @@
 // job_child (the run without windows, in a process of its own); the batch
 // command is its executable.
 #include "tests/data/ServerFolder.h"
+#include "tests/main/ChildProcess.h"
 #include "tests/main/ExpectedValues.h"
 #include "tools/demo/ImageTableReader.h"
 #include "tools/demo/ImageTableWriter.h"
@@ -14,24 +15,15 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUuid>
 
 #include <map>
 
 namespace {
 
 const QString pictures = QStringLiteral("pictures");
-
-struct Outcome {
-    int exitCode;
-    QString out;
-    QString err;
-};
 
 // "desktop" or the batch command's options.
 QStringList FrontEndCommand(const QString& frontEnd, const QString& folder, const QString& database)
@@ -41,29 +33,6 @@ QStringList FrontEndCommand(const QString& frontEnd, const QString& folder, cons
     return QStringList{QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), folder, QStringLiteral("--user"),
                        QStringLiteral("sa"), QStringLiteral("--database"), database} +
            frontEnd.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-void Start(QProcess& process, const QStringList& command)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QStringLiteral("secret"));
-    process.setProcessEnvironment(environment);
-    process.start(command.front(), command.mid(1));
-    process.closeWriteChannel();
-}
-
-Outcome Finish(QProcess& process)
-{
-    process.waitForFinished(300000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-Outcome Run(const QStringList& command)
-{
-    QProcess process;
-    Start(process, command);
-    return Finish(process);
 }
 
 // Values now different from the original: the converted ones.
@@ -83,7 +52,7 @@ int ReportedConverted(const QString& summary)
 
 // The batch command's last word on how far it got: its final progress line
 // and its summary's counts must tell the same.
-void CheckProgressAgreesWithSummary(const Outcome& outcome)
+void CheckProgressAgreesWithSummary(const ChildOutcome& outcome)
 {
     const QRegularExpressionMatch counted =
         QRegularExpression(QStringLiteral("Converted (\\d+) values, left (\\d+) unchanged")).match(outcome.out);
@@ -99,35 +68,6 @@ void CheckProgressAgreesWithSummary(const Outcome& outcome)
     QVERIFY2(shown.hasMatch(), qPrintable(outcome.err));
     QCOMPARE(shown.captured(1).toInt(), counted.captured(1).toInt() + counted.captured(2).toInt());
 }
-
-// A connection of the test's own: another client of the same database.
-class OtherClient {
-public:
-    explicit OtherClient(const QString& file) : name(QUuid::createUuid().toString())
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        database.setDatabaseName(file);
-        // Waits for the run's transactions as any client would.
-        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=60000"));
-        if (!database.open())
-            throw std::runtime_error(database.lastError().text().toStdString());
-    }
-    ~OtherClient() { QSqlDatabase::removeDatabase(name); }
-
-    QSqlQuery Execute(const QString& statement, const QVariantList& parameters = {})
-    {
-        QSqlQuery query(QSqlDatabase::database(name));
-        query.prepare(statement);
-        for (const QVariant& parameter : parameters)
-            query.addBindValue(parameter);
-        if (!query.exec())
-            throw std::runtime_error((statement + QStringLiteral(": ") + query.lastError().text()).toStdString());
-        return query;
-    }
-
-private:
-    QString name;
-};
 
 // A small tmpfs at a scratch folder, unmounted at the end; only root may mount.
 class SmallDisk {
@@ -192,7 +132,7 @@ private slots:
         QCOMPARE(file.write(QByteArray(pageSize, '\xff')), pageSize);
         file.close();
 
-        const Outcome outcome = Run(FrontEndCommand(frontEnd, folder->path(), pictures));
+        const ChildOutcome outcome = RunChild(FrontEndCommand(frontEnd, folder->path(), pictures));
         QCOMPARE(outcome.exitCode, 1);
         QVERIFY2(outcome.err.contains(QStringLiteral("malformed")), qPrintable(outcome.err));
     }
@@ -213,10 +153,10 @@ private slots:
 
         QProcess first;
         QProcess second;
-        Start(first, FrontEndCommand(QStringLiteral("desktop"), folder->path(), pictures));
-        Start(second, FrontEndCommand(QStringLiteral("desktop"), folder->path(), other));
-        const Outcome firstOutcome = Finish(first);
-        const Outcome secondOutcome = Finish(second);
+        StartChild(first, FrontEndCommand(QStringLiteral("desktop"), folder->path(), pictures));
+        StartChild(second, FrontEndCommand(QStringLiteral("desktop"), folder->path(), other));
+        const ChildOutcome firstOutcome = FinishChild(first);
+        const ChildOutcome secondOutcome = FinishChild(second);
         QCOMPARE(firstOutcome.exitCode, 0);
         QCOMPARE(secondOutcome.exitCode, 0);
         QVERIFY(ReadImageTable(folder->file(pictures)) == firstFinished);
@@ -245,21 +185,22 @@ private slots:
         const quint32 seed = QRandomGenerator::global()->generate();
         qInfo("seed %u", seed);
         QRandomGenerator random(seed);
-        OtherClient client(DatabaseFile());
+        // Waits for the run's transactions as any client would.
+        const DatabaseClient client(DatabaseFile(), 60000);
         std::map<int, QByteArray> written;  // row (0-based) -> the client's last committed value
 
         QProcess run;
-        Start(run, FrontEndCommand(frontEnd, folder->path(), pictures));
+        StartChild(run, FrontEndCommand(frontEnd, folder->path(), pictures));
         QVERIFY(run.waitForStarted());
         // Writes while the run works, each committed on its own; a bounded
         // number, so the loop ends even if the run hangs.
         for (int i = 0; i < 3000 && !run.waitForFinished(0); ++i) {
             const int row = int(random.bounded(rows));
             const QByteArray value = QStringLiteral("written by another client %1").arg(i).toUtf8();
-            client.Execute(QStringLiteral("update BAC1 set BAC02 = ? where rowid = ?"), {value, row + 1});
+            client.execute(QStringLiteral("update BAC1 set BAC02 = ? where rowid = ?"), {value, row + 1});
             written[row] = value;
         }
-        const Outcome outcome = Finish(run);
+        const ChildOutcome outcome = FinishChild(run);
         // A client that writes without pause can keep the run from its lock
         // for longer than it waits: then it stops, saying so.
         const bool finishedRun = outcome.exitCode == 0;
@@ -306,7 +247,7 @@ private slots:
         QVERIFY(QFile::copy(source, file));
         const auto original = ReadImageTable(file);
 
-        const Outcome outcome = Run(FrontEndCommand(frontEnd, disk.Path(), pictures));
+        const ChildOutcome outcome = RunChild(FrontEndCommand(frontEnd, disk.Path(), pictures));
         QCOMPARE(outcome.exitCode, 1);
         QVERIFY2(outcome.err.contains(QStringLiteral("database or disk is full")), qPrintable(outcome.err));
         const auto now = ReadImageTable(file);
@@ -333,14 +274,14 @@ private slots:
                 table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(64, 48, i), std::nullopt);
         }
         const auto original = ReadImageTable(DatabaseFile());
-        OtherClient reader(DatabaseFile());
-        reader.Execute(QStringLiteral("begin"));
-        QSqlQuery reading = reader.Execute(QStringLiteral("select count(*) from BAC1"));
+        const DatabaseClient reader(DatabaseFile());
+        reader.execute(QStringLiteral("begin"));
+        QSqlQuery reading = reader.execute(QStringLiteral("select count(*) from BAC1"));
         QVERIFY(reading.next());
 
-        const Outcome outcome = Run(FrontEndCommand(frontEnd, folder->path(), pictures));
+        const ChildOutcome outcome = RunChild(FrontEndCommand(frontEnd, folder->path(), pictures));
         reading.finish();
-        reader.Execute(QStringLiteral("rollback"));
+        reader.execute(QStringLiteral("rollback"));
         QCOMPARE(outcome.exitCode, 1);
         QVERIFY2(outcome.err.contains(QStringLiteral("database is locked")), qPrintable(outcome.err));
         const auto now = ReadImageTable(DatabaseFile());

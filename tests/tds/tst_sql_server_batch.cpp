@@ -2,7 +2,9 @@
 // does, through the real FreeTDS driver.
 #include "batch/BatchMain.h"
 #include "tests/main/ExpectedValues.h"
+#include "tests/main/ChildProcess.h"
 #include "tests/tds/ScriptedTdsServer.h"
+#include "tests/tds/TdsTestSupport.h"
 #include "tools/demo/StoredPictures.h"
 
 #include <QProcess>
@@ -30,27 +32,14 @@ ScriptedTable bitmapTable(SqlType type, int rows)
     return table;
 }
 
-struct BatchResult {
-    int exitCode;
-    QString out;
-    QString err;
-};
-
 // The batch command as its own process, as a scheduler starts it.
-BatchResult runBatchProcess(quint16 port, const QStringList& extra)
+ChildOutcome runBatchProcess(quint16 port, const QStringList& extra)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QStringLiteral("x"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BMP2JPG_BATCH), QStringList{QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(port),
-                                                             QStringLiteral("--user"), QStringLiteral("sa"),
-                                                             QStringLiteral("--database"), QStringLiteral("pictures")} +
-                                                     extra);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return {-1, QString::fromUtf8(process.readAllStandardOutput()), QStringLiteral("the batch command did not finish")};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return RunChild(QStringList{QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(port),
+                                QStringLiteral("--user"), QStringLiteral("sa"), QStringLiteral("--database"),
+                                QStringLiteral("pictures")} +
+                        extra,
+                    QStringLiteral("x"));
 }
 
 QString dump(const std::vector<LoggedStatement>& log)
@@ -207,9 +196,7 @@ class SqlServerBatchTest : public QObject {
 private slots:
     void everyBitmapConvertedAndNothingElseWritten_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::newRow("varbinary(max)") << int(SqlType::VarBinaryMax);
-        QTest::newRow("image") << int(SqlType::Image);
+        AddPictureColumnTypes();
     }
     void everyBitmapConvertedAndNothingElseWritten()
     {
@@ -256,7 +243,7 @@ private slots:
         const ScriptedTable table = bitmapTable(SqlType(type), bitmapRows);
         ScriptedTdsServer server(table);
         server.delayAnswers(readForUpdatePattern, slowRead);
-        const BatchResult run = runBatchProcess(server.port(), {QStringLiteral("--jobs"), QString::number(jobs)});
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--jobs"), QString::number(jobs)});
         const std::vector<LoggedStatement> log = server.log();
         QVERIFY2(run.exitCode == 0, qPrintable(QStringLiteral("exit code %1\n%2\n%3").arg(run.exitCode).arg(run.err, dump(log))));
         QVERIFY2(imageRows(server.table().rows()) == FinishedTable(imageRows(table.rows())), qPrintable(dump(log)));
@@ -276,16 +263,14 @@ private slots:
 
     void dryRunTakesNoTransactionAndNoLock_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::newRow("varbinary(max)") << int(SqlType::VarBinaryMax);
-        QTest::newRow("image") << int(SqlType::Image);
+        AddPictureColumnTypes();
     }
     void dryRunTakesNoTransactionAndNoLock()
     {
         QFETCH(int, type);
         const ScriptedTable table = bitmapTable(SqlType(type), bitmapRows);
         ScriptedTdsServer server(table);
-        const BatchResult run = runBatchProcess(server.port(), {QStringLiteral("--dry-run"), QStringLiteral("--jobs"), QStringLiteral("2")});
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--dry-run"), QStringLiteral("--jobs"), QStringLiteral("2")});
         const std::vector<LoggedStatement> log = server.log();
         QVERIFY2(run.exitCode == 0, qPrintable(QStringLiteral("exit code %1\n%2\n%3").arg(run.exitCode).arg(run.err, dump(log))));
         QVERIFY2(run.out.contains(QStringLiteral("Would convert %1 values").arg(2 * bitmapRows)), qPrintable(run.out));
@@ -303,9 +288,7 @@ private slots:
     // with it: what the summary counts is exactly what the server kept.
     void triggerRollbackStopsTheRunAndTheCountIsWhatIsStored_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::newRow("varbinary(max)") << int(SqlType::VarBinaryMax);
-        QTest::newRow("image") << int(SqlType::Image);
+        AddPictureColumnTypes();
     }
     void triggerRollbackStopsTheRunAndTheCountIsWhatIsStored()
     {
@@ -320,7 +303,7 @@ private slots:
         const std::vector<ImageRow> original = imageRows(table.rows());
         const std::vector<ImageRow> finished = FinishedTable(original);
 
-        const BatchResult run = runBatchProcess(server.port(), {QStringLiteral("--jobs"), QStringLiteral("2")});
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--jobs"), QStringLiteral("2")});
         const std::vector<LoggedStatement> log = server.log();
         const QString context = QStringLiteral("exit code %1\nstdout:\n%2\nstderr:\n%3\n%4").arg(run.exitCode).arg(run.out, run.err, dump(log));
         QVERIFY2(run.exitCode == 1, qPrintable(context));

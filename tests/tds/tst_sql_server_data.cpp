@@ -2,23 +2,13 @@
 // the real FreeTDS driver: large values come whole, read errors are errors.
 #include "data/UDataModule.h"
 #include "tests/tds/ScriptedTdsServer.h"
+#include "tests/tds/TdsTestSupport.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
-#include <cstdio>
 #include <map>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char& b : bytes)
-        b = char(random.bounded(256));
-    return bytes;
-}
 
 void ConnectTo(TDataModule1& module, quint16 port)
 {
@@ -35,19 +25,11 @@ class SqlServerDataTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // TDS_TEST_SEED repeats a run.
-        seed_ = qEnvironmentVariableIsSet("TDS_TEST_SEED") ? qEnvironmentVariable("TDS_TEST_SEED").toUInt()
-                                                            : QRandomGenerator::global()->generate();
-        std::printf("random seed %u (TDS_TEST_SEED)\n", seed_);
-    }
+    void initTestCase() { seed_ = TestSeed(); }
 
     void walkGivesEveryValueWhole_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::newRow("varbinary(max)") << int(SqlType::VarBinaryMax);
-        QTest::newRow("image") << int(SqlType::Image);
+        AddPictureColumnTypes();
     }
     void walkGivesEveryValueWhole()
     {
@@ -57,7 +39,7 @@ private slots:
         quint32 seed = seed_;
         for (const qsizetype size : {qsizetype(1), qsizetype(5000), qsizetype(3 * 1024 * 1024)}) {
             const QString name = QStringLiteral("size %1").arg(size);
-            stored[name] = randomBytes(size, seed++);
+            stored[name] = RandomBytes(size, seed++);
             table.addRow({name, stored[name], std::nullopt});
         }
         table.addRow({QStringLiteral("none"), std::nullopt, QByteArray("BM")});

@@ -2,8 +2,8 @@
 // SQL Server does where the program depends on it, or the tests built on it
 // prove nothing.
 #include "tests/tds/ScriptedTdsServer.h"
+#include "tests/tds/TdsTestSupport.h"
 
-#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -76,40 +76,23 @@ const QString writeStatement = QStringLiteral(
     "SET NOCOUNT ON; DECLARE @written TABLE (n int); UPDATE TOP (1) [BAC1] SET [BAC02] = ? OUTPUT 1 INTO @written "
     "WHERE [id] = ?; SELECT COUNT(*) FROM @written");
 
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char& b : bytes)
-        b = char(random.bounded(256));
-    return bytes;
-}
-
 } // namespace
 
 class TdsServerTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // TDS_TEST_SEED repeats a run.
-        seed_ = qEnvironmentVariableIsSet("TDS_TEST_SEED") ? qEnvironmentVariable("TDS_TEST_SEED").toUInt()
-                                                            : QRandomGenerator::global()->generate();
-        std::printf("random seed %u (TDS_TEST_SEED)\n", seed_);
-    }
+    void initTestCase() { seed_ = TestSeed(); }
 
     void plainSessionCutsLargeValuesToTextSize_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::newRow("varbinary(max)") << int(SqlType::VarBinaryMax);
-        QTest::newRow("image") << int(SqlType::Image);
+        AddPictureColumnTypes();
     }
     void plainSessionCutsLargeValuesToTextSize()
     {
         QFETCH(int, type);
         ScriptedTable table{SqlType(type)};
-        const QByteArray picture = randomBytes(20000, seed_);
+        const QByteArray picture = RandomBytes(20000, seed_);
         table.addRow({QStringLiteral("big"), picture, std::nullopt});
         ScriptedTdsServer server(table);
         Client client(server.port());
@@ -201,7 +184,7 @@ private slots:
         table.addRow({QStringLiteral("a"), QByteArray("old"), std::nullopt});
         ScriptedTdsServer server(table);
         Client client(server.port());
-        const QByteArray written = randomBytes(9000, seed_ + 1);
+        const QByteArray written = RandomBytes(9000, seed_ + 1);
 
         QCOMPARE(client.value(writeStatement, {written, 1}).toInt(), 1);
         QCOMPARE(server.table().rows().front().bac02, std::optional(written));
