@@ -14,7 +14,9 @@ void StartChild(QProcess& process, const QStringList& command, const std::option
 
 ChildOutcome FinishChild(QProcess& process)
 {
-    const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
+    // waitForFinished says false for a process that has ended already.
+    const bool ended = (process.state() == QProcess::NotRunning || process.waitForFinished(300000)) &&
+                       process.exitStatus() == QProcess::NormalExit;
     QString err = QString::fromUtf8(process.readAllStandardError());
     if (!ended)
         err += QStringLiteral("\n(the process crashed or did not end in time)");
