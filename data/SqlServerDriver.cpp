@@ -18,13 +18,23 @@ namespace {
 // their self-signed certificate, which driver 18 rejects by default.
 const QString microsoftEncryption = QStringLiteral("Encrypt=yes;TrustServerCertificate=yes");
 
+// TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
+// names intact. FreeTDS encrypts when the server offers it.
+const SqlServerDriver freeTds{QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8")};
+const SqlServerDriver windowsLegacy{QStringLiteral("SQL Server"), false, QString()};
+
 const std::array<SqlServerDriver, 4> knownDrivers{{
     {QStringLiteral("ODBC Driver 18 for SQL Server"), true, microsoftEncryption},
     {QStringLiteral("ODBC Driver 17 for SQL Server"), true, microsoftEncryption},
-    // TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
-    // names intact. FreeTDS encrypts when the server offers it.
-    {QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8")},
-    {QStringLiteral("SQL Server"), false, QString()},
+#ifdef _WIN32
+    // Every Windows has the legacy driver; FreeTDS is there only when someone
+    // added it (or under Wine, from the host).
+    windowsLegacy,
+    freeTds,
+#else
+    freeTds,
+    windowsLegacy,
+#endif
 }};
 
 QStringList installedDriverNames()
@@ -67,7 +77,11 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 
 std::optional<SqlServerDriver> InstalledSqlServerDriver()
 {
-    const QStringList installed = installedDriverNames();
+    return PreferredSqlServerDriver(installedDriverNames());
+}
+
+std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed)
+{
     for (const SqlServerDriver& driver : knownDrivers) {
         if (installed.contains(driver.name, Qt::CaseInsensitive))
             return driver;

@@ -13,9 +13,13 @@ struct SqlServerDriver {
     QString extraAttributes;     // appended to every connection string
 };
 
-// The preferred SQL Server driver among those the driver manager lists:
-// Microsoft's 18, then 17, then FreeTDS, then the legacy Windows driver.
+// The preferred SQL Server driver among those the driver manager lists.
 std::optional<SqlServerDriver> InstalledSqlServerDriver();
+
+// The preferred one of the drivers named: Microsoft's 18, then 17; then on
+// Windows the legacy "SQL Server" driver that ships with it, then FreeTDS;
+// elsewhere FreeTDS, then the legacy driver.
+std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed);
 
 // The driver connection string for the settings, with SQL Server
 // authentication; nullopt when a value cannot reach this driver exactly as
