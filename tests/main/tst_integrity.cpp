@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include <map>
+#include <stdexcept>
 
 namespace {
 
@@ -119,10 +120,18 @@ private slots:
         }
         // A page in the middle of the table's rows, or the first of a
         // picture's overflow chain, filled with bytes no page can hold.
-        const QVariantList pages = folder->column(
-            pictures, QStringLiteral("select pageno from dbstat where name = 'BAC1' and pagetype = '%1' "
-                                     "and (pagetype = 'leaf' or path like '%+000000') order by pageno")
-                          .arg(pageType));
+        QVariantList pages;
+        try {
+            pages = folder->column(pictures,
+                                   QStringLiteral("select pageno from dbstat where name = 'BAC1' and pagetype = '%1' "
+                                                  "and (pagetype = 'leaf' or path like '%+000000') order by pageno")
+                                       .arg(pageType));
+        } catch (const std::runtime_error& error) {
+            // Windows builds of SQLite mostly leave the dbstat table out.
+            if (!QString::fromUtf8(error.what()).contains(QStringLiteral("no such table: dbstat")))
+                throw;
+            QSKIP("this SQLite has no dbstat table to find the table's pages with");
+        }
         QVERIFY(pages.size() > 4);
         const qint64 page = pages[pages.size() / 2].toLongLong();
         const qint64 pageSize = folder->column(pictures, QStringLiteral("pragma page_size")).front().toLongLong();
@@ -231,6 +240,9 @@ private slots:
     }
     void fullDiskReportsWhatIsStored()
     {
+#ifndef Q_OS_LINUX
+        QSKIP("the full disk is a small tmpfs, which only Linux mounts");
+#endif
         QFETCH(QString, frontEnd);
         // Each tiny bitmap grows as JPEG (the JFIF header and tables), so
         // every written row needs room the disk does not have for long.
