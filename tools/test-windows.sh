@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The Windows build, tested under Wine: cross-compiles everything for 64-bit
+# Windows with the toolchain in ../shared/windows, runs every test executable
+# on the offscreen platform, makes the zip, runs the zipped bmp2jpg-batch.exe
+# on an embedded server in a Chinese-named folder and checks that it writes
+# the same bytes as the Linux build, and takes the window screenshots with
+# Qt's windows platform plugin under Xvfb.
+# Without the toolchain it says so and does nothing.
+#
+# BMP2JPG_LINUX_BUILD: the Linux build to compare with (default build/, as
+# tools/build.sh makes it); BMP2JPG_WIN64_PARENT: where the toolchain is
+# unpacked (default /opt, as files in it expect).
+set -euo pipefail
+
+# All in one function, read whole before it runs: editing the script during a
+# run cannot change what that run does.
+main() {
+root=$(cd "$(dirname "$0")/.." && pwd)
+tarball=$root/../shared/windows/win64-sysroot.tar.xz
+if [[ ! -f $tarball ]]; then
+  echo "test-windows: skipped, no Windows toolchain at $tarball"
+  exit 0
+fi
+started=$SECONDS
+parent=${BMP2JPG_WIN64_PARENT:-/opt}
+sysroot=$parent/win64
+build=$root/build-windows
+linux_build=${BMP2JPG_LINUX_BUILD:-$root/build}
+
+step() { echo "test-windows: $* ($((SECONDS - started)) s)"; }
+
+"$root/tools/install-deps.sh" --windows
+
+# Unpacked again only when the tarball changed.
+stamp=$sysroot/.unpacked-from
+wanted=$(stat -c '%s %Y' "$tarball")
+if [[ ! -f $stamp || $(cat "$stamp") != "$wanted" ]]; then
+  step "unpacking the toolchain into $sysroot"
+  rm -rf "$sysroot"
+  mkdir -p "$parent"
+  tar -xJf "$tarball" -C "$parent"
+  echo "$wanted" >"$stamp"
+fi
+
+step "building for Windows in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$sysroot/toolchain.cmake" \
+  -DCJPEG_EXECUTABLE="Z:$sysroot/bin/cjpeg.exe" >/dev/null
+for target in all windows-zip; do
+  if ! cmake --build "$build" -j2 --target "$target" >"$build/build.log" 2>&1; then
+    cat "$build/build.log"
+    exit 1
+  fi
+done
+grep -F 'DLLs beside' "$build/build.log"
+
+# A Wine prefix of the build's own; its processes end with the script.
+export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[[ -d $WINEPREFIX/drive_c ]] || wineboot -i >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null || true' EXIT
+# Under Wine the host's ODBC drivers see Windows paths such as C:/users/...:
+# in each test's working folder, "C:" leads to the prefix's drive.
+find "$build" -path "$WINEPREFIX" -prune -o -name '*.exe' -printf '%h\n' | sort -u |
+  while read -r folder; do ln -sfn "$WINEPREFIX/drive_c" "$folder/C:"; done
+
+step "running the tests under Wine"
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
+echo "test-windows: skipped on Windows, with their reasons:"
+grep -h '^SKIP' "$build/Testing/Temporary/LastTest.log" | sed 's/^SKIP *: /  /'
+
+step "bmp2jpg-batch.exe from the zip against the Linux build"
+if [[ ! -x $linux_build/batch/bmp2jpg-batch || ! -x $linux_build/tools/bmp2jpg-make-demo ]]; then
+  cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$linux_build" -j2 --target bmp2jpg-batch bmp2jpg-make-demo >/dev/null
+fi
+work=$build/end-to-end
+rm -rf "$work"
+mkdir -p "$work/linux" "$work/图片 库"
+(cd "$work" && cmake -E tar xf "$build/bmp2jpg-win64.zip")
+"$linux_build/tools/bmp2jpg-make-demo" "$work/linux/server" >/dev/null
+cp -r "$work/linux/server" "$work/图片 库/server"
+BMP2JPG_PASSWORD='' "$linux_build/batch/bmp2jpg-batch" --server "$work/linux/server" --user sa --database demo \
+  >"$work/linux.out" 2>/dev/null
+# A drive letter, backslashes, a space and Chinese in the server's path; the
+# DLLs and plugins only from the zip (no WINEPATH).
+windows_server="Z:$(tr / '\\' <<<"$work/图片 库/server")"
+BMP2JPG_PASSWORD='' wine "$work/bmp2jpg-win64/bmp2jpg-batch.exe" --server "$windows_server" --user sa --database demo \
+  >"$work/windows.out" 2>"$work/windows.err" </dev/null || {
+  cat "$work/windows.err"
+  exit 1
+}
+values() {
+  sqlite3 "$1/demo.db" "select rowid, quote(BCE01), coalesce(hex(sha3(BAC02)), 'NULL'), coalesce(hex(sha3(BAC04)), 'NULL') from BAC1 order by rowid"
+}
+if ! diff <(values "$work/linux/server") <(values "$work/图片 库/server") >"$work/values.diff"; then
+  echo "test-windows: the Windows build wrote other bytes than the Linux build (rowid, BCE01, SHA3 of BAC02, BAC04):"
+  cat "$work/values.diff"
+  exit 1
+fi
+# The same summary, in Windows' line ends; only the time taken may differ.
+summary() { grep -v '^Time:' "$1"; }
+if ! diff <(summary "$work/linux.out") <(summary "$work/windows.out" | tr -d '\r') ||
+  [[ $(grep -c $'\r$' "$work/windows.out") != $(wc -l <"$work/windows.out") ]]; then
+  echo "test-windows: the Windows summary differs from the Linux one or has other line ends"
+  exit 1
+fi
+# The desktop tool asks Windows for the invoking user's rights and the version 6 common controls.
+grep -aq 'requestedExecutionLevel level="asInvoker"' "$work/bmp2jpg-win64/bmp2jpg.exe" ||
+  { echo "test-windows: bmp2jpg.exe carries no manifest"; exit 1; }
+rows=$(sqlite3 "$work/linux/server/demo.db" "select count(*) from BAC1")
+echo "test-windows: bmp2jpg-batch.exe wrote the same bytes as the Linux build in all $rows rows of the demo table"
+
+step "screenshots with Qt's windows platform plugin under Xvfb"
+screenshots=$build/screenshots
+rm -rf "$screenshots"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  set -e
+  build=$0 sysroot=$1
+  for test in "login/tst_login layoutMatchesTheForm" "main/tst_main listsEveryDatabaseWithNothingPicked" \
+              "app/tst_startup loginOpensTheMainWindowWithTheDatabaseList"; do
+    set -- $test
+    (cd "$build/tests/${1%/*}" && QT_QPA_PLATFORM=windows "$sysroot/wine-run.sh" "./${1#*/}.exe" "$2")
+  done
+  wineserver -k' "$build" "$sysroot" >"$build/screenshots.log" 2>&1 || {
+  cat "$build/screenshots.log"
+  exit 1
+}
+mkdir -p "$linux_build/screenshots"
+for picture in "$screenshots"/*.png; do
+  cp "$picture" "$linux_build/screenshots/windows-$(basename "$picture")"
+done
+step "done; screenshots in $linux_build/screenshots/windows-*.png"
+}
+
+main "$@"
