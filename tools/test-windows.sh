@@ -110,6 +110,10 @@ rows=$(sqlite3 "$work/linux/server/demo.db" "select count(*) from BAC1")
 echo "test-windows: bmp2jpg-batch.exe wrote the same bytes as the Linux build in all $rows rows of the demo table"
 
 step "screenshots with Qt's windows platform plugin under Xvfb"
+# Wine's desktop process started by the offscreen runs has no display: a new
+# one is started inside Xvfb, or every window fails to be created.
+wineserver -k 2>/dev/null || true
+wineserver -w
 screenshots=$build/screenshots
 rm -rf "$screenshots"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
