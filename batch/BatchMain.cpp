@@ -1,12 +1,16 @@
 #include "batch/BatchMain.h"
 
+#include "batch/BackupFolder.h"
 #include "batch/BatchErrors.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
 #include "batch/Password.h"
 #include "batch/PipelinedRun.h"
 #include "batch/Progress.h"
+#include "batch/RestoreRun.h"
+#include "batch/RunReport.h"
 #include "batch/Summary.h"
+#include "batch/ValueLogs.h"
 #include "convert/ImageTable.h"
 #include "data/UDataModule.h"
 
@@ -67,17 +71,52 @@ void Connect(TDataModule1& dataModule)
 // failure stops the run, before the failure passes on.
 int Convert(TDataModule1& dataModule, const BatchOptions& options)
 {
+    // A backup or report that cannot be written stops the run before any write.
+    std::optional<BackupFolder> backup;
+    std::optional<RunReport> report;
+    ValueLogs logs;
+    if (!options.backup.isEmpty())
+        logs.add(backup.emplace(options.backup));
+    if (!options.report.isEmpty())
+        logs.add(report.emplace(options.report, options.dryRun));
     Connect(dataModule);
     const qint64 total = CountPictures(dataModule);
     QElapsedTimer clock;
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); });
+                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); }, logs.empty() ? nullptr : &logs);
     const auto summary = [&](RunEnd end, int exitCode) {
         progress.Finish();
         return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
                            exitCode);
+    };
+    try {
+        run.Run();
+    } catch (...) {
+        summary(RunEnd::Failed, kFailed);
+        throw;
+    }
+    return run.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+}
+
+// The same rules as a conversion; the values left alone are listed on
+// standard error once the progress is done.
+int Restore(TDataModule1& dataModule, const BatchOptions& options)
+{
+    Connect(dataModule);
+    const qint64 total = CountPictures(dataModule);
+    QElapsedTimer clock;
+    clock.start();
+    Progress progress(stderr, total, console::IsTerminal(stderr));
+    RestoreRun run(dataModule, options.restore, options.dryRun, console::CatchStopRequests(),
+                   [&progress] { progress.ValueDone(); });
+    const auto summary = [&](RunEnd end, int exitCode) {
+        progress.Finish();
+        for (const QString& line : run.Tally().leftAlone)
+            Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
+        return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
+                           "summary", exitCode);
     };
     try {
         run.Run();
@@ -100,6 +139,8 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         options = ParseCommandLine(arguments);
         if (options.help)
             return PrintResult(HelpText(), "help", 0);
+        if (options.version)
+            return PrintResult(VersionText(), "version", 0);
         try {
             dataModule.emplace(odbc);
         } catch (const std::exception& error) {
@@ -112,7 +153,7 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         return kBadUsage;
     }
     try {
-        return Convert(*dataModule, options);
+        return options.restore.isEmpty() ? Convert(*dataModule, options) : Restore(*dataModule, options);
     } catch (const std::exception& error) {
         return Failed(error);
     }

@@ -224,6 +224,43 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
     return bytes;
 }
 
+namespace {
+
+// A key value as an SQL literal, so that values of different types never
+// give the same text.
+QString keyLiteral(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    switch (value.metaType().id()) {
+    case QMetaType::QByteArray:
+        return QStringLiteral("0x") + QString::fromLatin1(value.toByteArray().toHex());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return value.toString();
+    default:
+        return u'\'' + value.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
+    }
+}
+
+}  // namespace
+
+QString ResultSet::rowKey() const
+{
+    if (!table_ || !table_->keyUnique)
+        throw failure(QStringLiteral("Table has no primary key or unique key to name each row by"));
+    QStringList parts;
+    for (int i = 0; i < int(table_->key.size()); ++i) {
+        const KeyPart& part = table_->key[i];
+        const QString name = part.column < 0 ? part.expression : table_->columns[part.column].name;
+        parts << name + u'=' + keyLiteral(slot(keySlot_ + i));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 EDatabaseError ResultSet::failure(const QString& text) const
 {
     return EDatabaseError(owner_ + QStringLiteral(": ") + text);
