@@ -6,6 +6,7 @@
 #include "data/UDataModule.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ExpectedValues.h"
+#include "tests/main/KillSeed.h"
 #include "tests/main/LockedRowTable.h"
 #include "tools/demo/StoredPictures.h"
 #include "tools/demo/ImageTableReader.h"
@@ -42,12 +43,7 @@ private slots:
         const auto original = ReadImageTable(DatabaseFile());
         const auto finished = FinishedTable(original);
 
-        // BMP2JPG_TEST_SEED repeats a run's kill moments.
-        const quint32 seed = qEnvironmentVariableIsSet("BMP2JPG_TEST_SEED")
-                                 ? quint32(qEnvironmentVariableIntValue("BMP2JPG_TEST_SEED"))
-                                 : 20261209;
-        qInfo("seed %u", seed);
-        QRandomGenerator generator(seed);
+        QRandomGenerator generator(KillSeed());
         auto* random = &generator;
         for (int kill = 0; kill < 12; ++kill) {
             QProcess job;
