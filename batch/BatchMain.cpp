@@ -67,8 +67,21 @@ void Connect(TDataModule1& dataModule)
             QStringLiteral("database \"%1\" has no table BAC1").arg(dataModule.InitialCatalog).toStdString());
 }
 
-// The run with its progress and summary; the summary is printed even when a
-// failure stops the run, before the failure passes on.
+// Runs the job and prints its summary, even when a failure stops the job,
+// before the failure passes on. Returns the exit code.
+template <class Job, class Summary>
+int Summarized(Job& job, Summary summary)
+{
+    try {
+        job.Run();
+    } catch (...) {
+        summary(RunEnd::Failed, kFailed);
+        throw;
+    }
+    return job.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+}
+
+// The run with its progress and summary.
 int Convert(TDataModule1& dataModule, const BatchOptions& options)
 {
     // A backup or report that cannot be written stops the run before any write.
@@ -85,19 +98,13 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); }, logs.empty() ? nullptr : &logs);
-    const auto summary = [&](RunEnd end, int exitCode) {
+                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); },
+                     logs.empty() ? nullptr : &logs);
+    return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.Finish();
         return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
                            exitCode);
-    };
-    try {
-        run.Run();
-    } catch (...) {
-        summary(RunEnd::Failed, kFailed);
-        throw;
-    }
-    return run.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+    });
 }
 
 // The same rules as a conversion; the values left alone are listed on
@@ -111,20 +118,13 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
     Progress progress(stderr, total, console::IsTerminal(stderr));
     RestoreRun run(dataModule, options.restore, options.dryRun, console::CatchStopRequests(),
                    [&progress] { progress.ValueDone(); });
-    const auto summary = [&](RunEnd end, int exitCode) {
+    return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.Finish();
         for (const QString& line : run.Tally().leftAlone)
             Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
         return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
                            "summary", exitCode);
-    };
-    try {
-        run.Run();
-    } catch (...) {
-        summary(RunEnd::Failed, kFailed);
-        throw;
-    }
-    return run.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+    });
 }
 
 }  // namespace

@@ -28,21 +28,9 @@ RunReport::~RunReport()
 
 QString RunReport::OutcomeName(ValueKind kind, bool dryRun)
 {
-    switch (kind) {
-    case ValueKind::Bitmap:
-        return dryRun ? QStringLiteral("would convert") : QStringLiteral("converted");
-    case ValueKind::Jpeg:
-        return QStringLiteral("already JPEG");
-    case ValueKind::Other:
-        return QStringLiteral("other");
-    case ValueKind::Empty:
-        return QStringLiteral("empty");
-    case ValueKind::UnreadableBitmap:
-        return QStringLiteral("unreadable bitmap");
-    case ValueKind::ChangedMeanwhile:
-        return QStringLiteral("changed meanwhile");
-    }
-    return {};
+    if (kind != ValueKind::Bitmap)
+        return KindName(kind);
+    return dryRun ? QStringLiteral("would convert") : QStringLiteral("converted");
 }
 
 void RunReport::outcome(const VisitedValue& value, ValueKind kind, qint64 bytesAfter)

@@ -6,7 +6,7 @@
 #include "data/UDataModule.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ExpectedValues.h"
-#include "tests/main/KillSeed.h"
+#include "tests/main/KillTest.h"
 #include "tests/main/LockedRowTable.h"
 #include "tools/demo/StoredPictures.h"
 #include "tools/demo/ImageTableReader.h"
@@ -33,13 +33,7 @@ class RunReliabilityTest : public QObject {
 private slots:
     void killedAtRandomMomentsLeavesEveryValueWholeThenFinishes()
     {
-        {
-            ImageTableWriter table(DatabaseFile());
-            for (int i = 0; i < 24; ++i)
-                table.AddRow(QStringLiteral("k%1").arg(i % 20), stored::Bmp24(640, 480, i),
-                             i % 3 ? std::optional<QByteArray>(stored::Bmp24(320, 240, 100 + i)) : std::nullopt);
-            table.AddRow(QStringLiteral("jpeg"), stored::Jpeg(64, 48, 2), QByteArray("text"));
-        }
+        WriteKillTestTable(DatabaseFile());
         const auto original = ReadImageTable(DatabaseFile());
         const auto finished = FinishedTable(original);
 
