@@ -71,6 +71,7 @@ void PictureWalk::RunPass(const PicturePass& picturePass, int column)
     } stopListening{query};
 
     Pass pass{picturePass.column, column, query.FieldByName(picturePass.column), query.FieldByName(QStringLiteral("BCE01"))};
+    pass.field.CheckPictureColumn();
     try {
         for (query.First(); !query.Eof(); query.Next()) {
             if (Settings.stop && *Settings.stop) {
