@@ -4,6 +4,8 @@
 #include "data/TField.h"
 
 #include <QCryptographicHash>
+
+#include <algorithm>
 #include <QSqlField>
 
 namespace {
@@ -273,12 +275,16 @@ QString keyLiteral(const QVariant& value)
 
 QString ResultSet::rowKey() const
 {
-    if (!table_ || !table_->keyUnique)
+    // A table without a key is told by sizes and digests of whole rows,
+    // which do not name one row.
+    const bool named = table_ && std::all_of(table_->key.begin(), table_->key.end(),
+                                             [](const KeyPart& part) { return part.of == KeyPart::Of::Value; });
+    if (!named)
         throw failure(QStringLiteral("Table has no primary key or unique key to name each row by"));
     QStringList parts;
     for (int i = 0; i < int(table_->key.size()); ++i) {
         const KeyPart& part = table_->key[i];
-        const QString name = part.column < 0 ? part.expression : table_->columns[part.column].name;
+        const QString name = part.column < 0 ? part.selected : table_->columns[part.column].name;
         parts << name + u'=' + keyLiteral(slot(keySlot_ + i));
     }
     return parts.join(QStringLiteral(", "));
