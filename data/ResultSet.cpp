@@ -4,9 +4,9 @@
 #include "data/TField.h"
 
 #include <QCryptographicHash>
+#include <QSqlField>
 
 #include <algorithm>
-#include <QSqlField>
 
 namespace {
 
