@@ -3,6 +3,7 @@
 // original bytes or its finished JPEG.
 #include "convert/ConversionRun.h"
 #include "convert/ScratchFiles.h"
+#include "convert/ScratchRoot.h"
 #include "data/UDataModule.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ExpectedValues.h"
@@ -132,6 +133,33 @@ private slots:
         QFETCH(QString, identifier);
         QFETCH(QString, name);
         QCOMPARE(ScratchFileName(identifier), name);
+    }
+
+    void scratchFoldersInTheUsersCacheOnlyWhenInstalled_data()
+    {
+        QTest::addColumn<QString>("exe");    // the executable's folder, under a scratch root
+        QTest::addColumn<QString>("share");  // a folder made there; empty: none
+        QTest::addColumn<QString>("cache");  // the user's cache folder; empty: none known
+        QTest::addColumn<QString>("root");   // where the scratch folders go
+        QTest::newRow("build tree") << "build/app" << "" << "home/.cache" << "build/app";
+        QTest::newRow("portable copy in a bin folder") << "tool/bin" << "" << "home/.cache" << "tool/bin";
+        QTest::newRow("installed") << "usr/bin" << "usr/share/bmp2jpg" << "home/.cache" << "home/.cache/bmp2jpg";
+        QTest::newRow("installed, no cache folder known") << "usr/bin" << "usr/share/bmp2jpg" << "" << "usr/bin";
+        QTest::newRow("another program's share folder") << "usr/bin" << "usr/share/other" << "home/.cache" << "usr/bin";
+    }
+    void scratchFoldersInTheUsersCacheOnlyWhenInstalled()
+    {
+        QFETCH(QString, exe);
+        QFETCH(QString, share);
+        QFETCH(QString, cache);
+        QFETCH(QString, root);
+        const QTemporaryDir scratch;
+        const QDir base(scratch.path());
+        QVERIFY(base.mkpath(exe));
+        if (!share.isEmpty())
+            QVERIFY(base.mkpath(share));
+        const std::filesystem::path made = ScratchRootFor(base.filePath(exe), cache.isEmpty() ? cache : base.filePath(cache));
+        QCOMPARE(QString::fromStdU16String(made.u16string()), base.filePath(root));
     }
 
 private:
