@@ -2,6 +2,7 @@
 
 #include "batch/BackupFolder.h"
 #include "batch/BatchErrors.h"
+#include "batch/CertificateAdvice.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
 #include "batch/Password.h"
@@ -53,13 +54,14 @@ int Failed(const std::exception& error)
     return kFailed;
 }
 
-void Connect(TDataModule1& dataModule)
+void Connect(TDataModule1& dataModule, const CertificateCheck& certificate)
 {
     try {
         dataModule.ConnectOrThrow();
     } catch (const std::exception& error) {
         throw std::runtime_error(QStringLiteral("cannot open database \"%1\" on \"%2\": %3")
-                                     .arg(dataModule.InitialCatalog, dataModule.DataSource, QString::fromUtf8(error.what()))
+                                     .arg(dataModule.InitialCatalog, dataModule.DataSource,
+                                          WithCertificateAdvice(QString::fromUtf8(error.what()), certificate))
                                      .toStdString());
     }
     if (!HasPictureTable(dataModule))
@@ -92,7 +94,7 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
         logs.add(backup.emplace(options.backup));
     if (!options.report.isEmpty())
         logs.add(report.emplace(options.report, options.dryRun));
-    Connect(dataModule);
+    Connect(dataModule, options.certificate);
     const qint64 total = CountPictures(dataModule);
     QElapsedTimer clock;
     clock.start();
@@ -111,7 +113,7 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
 // standard error once the progress is done.
 int Restore(TDataModule1& dataModule, const BatchOptions& options)
 {
-    Connect(dataModule);
+    Connect(dataModule, options.certificate);
     const qint64 total = CountPictures(dataModule);
     QElapsedTimer clock;
     clock.start();
@@ -142,7 +144,8 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         if (options.version)
             return PrintResult(VersionText(), "version", 0);
         try {
-            dataModule.emplace(odbc);
+            // Only the SQL Server profile knows how to check certificates.
+            dataModule.emplace(options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc);
         } catch (const std::exception& error) {
             return Failed(error);
         }

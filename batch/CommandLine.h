@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/ConnectionSettings.h"
+#include "data/SqlServerDriver.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@ struct BatchOptions {
     ConnectionSettings connection;  // DataSource, UserID, InitialCatalog
     bool dryRun = false;
     int jobs = 1;
+    CertificateCheck certificate;  // of a SQL Server
     QString backup;   // folder to keep each replaced value in; empty: none
     QString restore;  // backup folder to put back; empty: convert
     QString report;   // CSV file of every visited value; empty: none
