@@ -3,6 +3,7 @@
 #include "batch/BatchErrors.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QThread>
 
 namespace {
@@ -27,6 +28,32 @@ const QCommandLineOption jobsOption(QStringLiteral("jobs"),
                                                    "do not depend on N; memory holds about N + 1 pictures.")
                                         .arg(QThread::idealThreadCount()),
                                     QStringLiteral("N"));
+const QCommandLineOption verifyCertificateOption(
+    QStringLiteral("verify-certificate"),
+    QStringLiteral("Check the SQL Server's TLS certificate: it must be signed by a trusted CA and name the server as "
+                   "given to --server, or the connection is refused. Without it the connection is encrypted but the "
+                   "certificate is not checked."));
+const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
+                                      QStringLiteral("With --verify-certificate: trust the CAs in this PEM file instead "
+                                                     "of the system's (FreeTDS only; Microsoft's driver reads only the "
+                                                     "system's store)."),
+                                      QStringLiteral("file"));
+const QCommandLineOption backupOption(QStringLiteral("backup"),
+                                      QStringLiteral("Before a value is replaced, keep its original bytes in a file "
+                                                     "under DIR, listed in DIR/manifest.csv, flushed to disk before "
+                                                     "the write that replaces it is committed."),
+                                      QStringLiteral("DIR"));
+const QCommandLineOption restoreOption(QStringLiteral("restore"),
+                                       QStringLiteral("Put the originals kept by --backup DIR back, where the stored "
+                                                      "value is still exactly the JPEG that replaced it; values "
+                                                      "changed since are left alone and listed."),
+                                       QStringLiteral("DIR"));
+const QCommandLineOption reportOption(QStringLiteral("report"),
+                                      QStringLiteral("Write one CSV line per visited value (column, key, BCE01, "
+                                                     "outcome, bytes before, bytes after) as the run goes."),
+                                      QStringLiteral("FILE"));
+const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                       QStringLiteral("Show the version and exit."));
 const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                     QStringLiteral("Show this help and exit."));
 
@@ -37,7 +64,8 @@ void SetUp(QCommandLineParser& parser)
         "BAC1 to JPEG, exactly as the bmp2jpg desktop tool does. Values that are not\n"
         "readable bitmaps are left as they are and not rewritten."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, helpOption});
+    parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, verifyCertificateOption,
+                       caFileOption, backupOption, restoreOption, reportOption, versionOption, helpOption});
 }
 
 QString Required(const QCommandLineParser& parser, const QCommandLineOption& option)
@@ -46,6 +74,20 @@ QString Required(const QCommandLineParser& parser, const QCommandLineOption& opt
     if (value.isEmpty())
         throw UsageError(QStringLiteral("--%1 is required").arg(option.names().front()));
     return value;
+}
+
+CertificateCheck ParseCertificateCheck(const QCommandLineParser& parser)
+{
+    CertificateCheck check{parser.isSet(verifyCertificateOption), {}};
+    if (!parser.isSet(caFileOption))
+        return check;
+    if (!check.verify)
+        throw UsageError(QStringLiteral("--ca-file is only used with --verify-certificate"));
+    const QFileInfo file(parser.value(caFileOption));
+    if (!file.isFile() || !file.isReadable())
+        throw UsageError(QStringLiteral("--ca-file \"%1\" is not a readable file").arg(parser.value(caFileOption)));
+    check.caFile = file.absoluteFilePath();
+    return check;
 }
 
 }  // namespace
@@ -70,10 +112,21 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
         options.help = true;
         return options;
     }
+    if (parser.isSet(versionOption)) {
+        options.version = true;
+        return options;
+    }
     options.connection.DataSource = Required(parser, serverOption);
     options.connection.UserID = Required(parser, userOption);
     options.connection.InitialCatalog = Required(parser, databaseOption);
     options.dryRun = parser.isSet(dryRunOption);
+    options.backup = parser.value(backupOption);
+    options.restore = parser.value(restoreOption);
+    options.report = parser.value(reportOption);
+    if (!options.restore.isEmpty() && (!options.backup.isEmpty() || !options.report.isEmpty()))
+        throw UsageError(QStringLiteral("--restore takes neither --backup nor --report"));
+    if (options.dryRun && !options.backup.isEmpty())
+        throw UsageError(QStringLiteral("a dry run replaces nothing, so --backup has nothing to keep"));
     options.jobs = QThread::idealThreadCount();
     if (parser.isSet(jobsOption)) {
         bool number = false;
@@ -83,7 +136,13 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
                                  .arg(kMostJobs)
                                  .arg(parser.value(jobsOption)));
     }
+    options.certificate = ParseCertificateCheck(parser);
     return options;
+}
+
+QString VersionText()
+{
+    return QStringLiteral("bmp2jpg-batch " BMP2JPG_VERSION "\n");
 }
 
 QString HelpText()
@@ -102,12 +161,30 @@ QString HelpText()
                "  %1 when it is set (even to nothing), otherwise asked for on\n"
                "  the terminal without echo. An embedded server ignores it.\n"
                "\n"
+               "A way back:\n"
+               "  --backup DIR keeps the original of every value replaced, named after the\n"
+               "  row's key, with DIR/manifest.csv listing key, BCE01, column, sizes and\n"
+               "  SHA-256 of the original and of the JPEG. A folder used before is added to.\n"
+               "  --restore DIR (with --server, --user, --database) writes the originals\n"
+               "  back; --dry-run with it says what would be restored.\n"
+               "\n"
                "While it runs:\n"
                "  Progress goes to standard error: a bar with count, rate and time left on a\n"
                "  terminal, a plain line every few seconds otherwise. Ctrl-C or SIGTERM stops\n"
                "  once the rows in hand are written; a second Ctrl-C quits at once. Every row\n"
                "  is written whole or not at all. A summary (values converted, left unchanged,\n"
                "  bytes before and after, time) goes to standard output.\n"
+               "\n"
+               "Certificates:\n"
+               "  Microsoft's drivers always encrypt the connection to a SQL Server, FreeTDS\n"
+               "  whenever the server offers it. By default the server's\n"
+               "  certificate is not checked, so servers on a self-signed certificate connect;\n"
+               "  that guards against eavesdropping, not against someone posing as the server.\n"
+               "  --verify-certificate refuses a server whose certificate is not signed by a\n"
+               "  trusted CA or does not name the server as given to --server, and a server\n"
+               "  that does not offer encryption. Install the server's CA in the system's\n"
+               "  store (Debian: copy it to /usr/local/share/ca-certificates as a .crt file\n"
+               "  and run update-ca-certificates), or with FreeTDS give it with --ca-file.\n"
                "\n"
                "Exit codes:\n"
                "  0    done (or nothing to do)\n"

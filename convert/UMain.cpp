@@ -2,6 +2,7 @@
 
 #include "convert/ConversionRun.h"
 #include "convert/ImageTable.h"
+#include "convert/ScratchRoot.h"
 #include "data/UDataModule.h"
 #include "ui/Controls.h"
 #include "ui/ErrorDisplay.h"
@@ -99,7 +100,7 @@ void TFormMain::RunConversion()
     } runEnd{*this};
 
     TConversionRun run(
-        DataModule, ExeFolder(),
+        DataModule, ScratchRoot(),
         [this] {
             pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
             QApplication::processEvents();

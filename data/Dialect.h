@@ -11,27 +11,37 @@
 #include <vector>
 
 class Session;
+class EDatabaseError;
 
 struct TableColumn {
     QString name;
-    bool large;  // a large-object (BLOB) type: fetched one row at a time
+    bool large;    // a large-object (BLOB) type: fetched one row at a time
+    QString type;  // as declared, for messages
 };
 
-// One part of what tells a row from the others: a column, the rowid, or a
-// digest of a column's bytes.
+// One part of what tells a row from the others: a column, the rowid, or the
+// size or a digest of a column's bytes.
 struct KeyPart {
-    QString expression;   // as selected and compared
-    QString placeholder;  // the value compared with, "?" or the "?" cast to the column's type
+    enum class Of { Value, Size, Digest };
+    QString selected;     // read with the rows
+    QString compared;     // compared with the value read
+    QString placeholder;  // the value compared with: "?" or the "?" cast to the compared type
     int column;           // the table column it comes from; -1 for the rowid
-    bool digest;          // SHA-256 of the column's bytes rather than the value
+    Of of;
 };
 
 struct TableSchema {
     QStringList name;  // [schema,] table, unquoted
     std::vector<TableColumn> columns;
-    std::vector<KeyPart> key;  // empty: rows cannot be told apart
-    bool keyUnique;            // false: rows equal in every part are interchangeable
+    // Empty: rows cannot be told apart. Digest parts are compared only on
+    // the rows the other parts have found, since digesting is costly.
+    // Rows equal in every part are interchangeable.
+    std::vector<KeyPart> key;
 };
+
+// Pictures are written back only to tables: through a view they would be
+// read whole into memory before the first write failed.
+EDatabaseError ViewRefused(const QString& name);
 
 // What differs between SQLite (embedded server, or through ODBC) and SQL Server.
 class Dialect {
@@ -46,7 +56,9 @@ public:
     virtual QString rollbackStatement() const = 0;
     // Makes the program's catalogue statements (sysdatabases, sysobjects) work.
     virtual void prepareSession(Session& session, const ConnectionSettings& settings) const = 0;
-    // The schema of a base table; nullopt for views, system tables and unknown names.
+    // The schema of the base table the name stands for; nullopt for unknown
+    // names and for objects whose rows are only read. Throws EDatabaseError
+    // for an object whose rows cannot be written back safely.
     virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
@@ -56,6 +68,8 @@ public:
     // until the transaction ends.
     virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                                    bool forUpdate) const = 0;
+    // What a new large value is written through in an assignment.
+    virtual QString blobPlaceholder() const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;
     // returns the number of rows written.
     virtual qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments,

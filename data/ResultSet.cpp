@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 #include <QSqlField>
 
+#include <algorithm>
+
 namespace {
 
 const QVariant nullBytes{QMetaType::fromType<QByteArray>()};
@@ -58,13 +60,13 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
             fields.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
             selected << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
         } else {
-            fields.push_back({name, Kind::Value, slot, -1, -1});
+            fields.push_back({name, Kind::Value, slot, -1, int(column - table.columns.begin())});
             selected << quoted;
         }
     }
     keySlot_ = int(selected.size());
     for (const KeyPart& part : table.key)
-        selected << part.expression;
+        selected << part.selected;
     fields_ = std::move(fields);
     selected_ = std::move(selected);
     table_ = table;
@@ -172,19 +174,42 @@ void ResultSet::checkLarge(int field) const
         throw EDatabaseError(QStringLiteral("Field '%1' is not a large-object (BLOB) field").arg(fields_[field].name));
 }
 
+void ResultSet::checkPictureColumn(int field) const
+{
+    const Field& f = fields_[field];
+    if (f.kind == Kind::Value && table_ && f.column >= 0)
+        throw EDatabaseError(QStringLiteral("Column %1 is %2: pictures are converted only in large-object columns "
+                                            "(image, varbinary(max))")
+                                 .arg(table_->columns[f.column].name, table_->columns[f.column].type));
+    checkLarge(field);
+}
+
 QString ResultSet::rowCondition(QVariantList& parameters) const
 {
-    QStringList terms;
+    QStringList found;
+    QVariantList foundParameters;
+    QStringList digests;
+    QVariantList digestParameters;
     for (int i = 0; i < int(table_->key.size()); ++i) {
-        const QVariant& part = slot(keySlot_ + i);
-        if (part.isNull()) {
-            terms << table_->key[i].expression + QStringLiteral(" is null");
+        const KeyPart& part = table_->key[i];
+        const QVariant& value = slot(keySlot_ + i);
+        const bool digest = part.of == KeyPart::Of::Digest;
+        if (value.isNull()) {
+            (digest ? digests : found) << part.compared + QStringLiteral(" is null");
         } else {
-            terms << table_->key[i].expression + QStringLiteral(" = ") + table_->key[i].placeholder;
-            parameters << part;
+            (digest ? digests : found) << part.compared + QStringLiteral(" = ") + part.placeholder;
+            (digest ? digestParameters : foundParameters) << value;
         }
     }
-    return terms.join(QStringLiteral(" and "));
+    const QString and_ = QStringLiteral(" and ");
+    parameters << foundParameters;
+    if (digests.isEmpty() || found.isEmpty()) {
+        parameters << digestParameters;
+        return (found + digests).join(and_);
+    }
+    // CASE is evaluated in order: only rows the other parts found are digested.
+    parameters << foundParameters << digestParameters;
+    return QStringLiteral("%1 and case when %1 then case when %2 then 1 end end = 1").arg(found.join(and_), digests.join(and_));
 }
 
 std::optional<QByteArray> ResultSet::fetch(const Field& field, bool forUpdate)
@@ -224,6 +249,47 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
     return bytes;
 }
 
+namespace {
+
+// A key value as an SQL literal, so that values of different types never
+// give the same text.
+QString keyLiteral(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    switch (value.metaType().id()) {
+    case QMetaType::QByteArray:
+        return QStringLiteral("0x") + QString::fromLatin1(value.toByteArray().toHex());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return value.toString();
+    default:
+        return u'\'' + value.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
+    }
+}
+
+}  // namespace
+
+QString ResultSet::rowKey() const
+{
+    // A table without a key is told by sizes and digests of whole rows,
+    // which do not name one row.
+    const bool named = table_ && std::all_of(table_->key.begin(), table_->key.end(),
+                                             [](const KeyPart& part) { return part.of == KeyPart::Of::Value; });
+    if (!named)
+        throw failure(QStringLiteral("Table has no primary key or unique key to name each row by"));
+    QStringList parts;
+    for (int i = 0; i < int(table_->key.size()); ++i) {
+        const KeyPart& part = table_->key[i];
+        const QString name = part.column < 0 ? part.selected : table_->columns[part.column].name;
+        parts << name + u'=' + keyLiteral(slot(keySlot_ + i));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 EDatabaseError ResultSet::failure(const QString& text) const
 {
     return EDatabaseError(owner_ + QStringLiteral(": ") + text);
@@ -254,7 +320,8 @@ void ResultSet::post()
         QStringList assignments;
         QVariantList parameters;
         for (const auto& [field, bytes] : changes_) {
-            assignments << QuoteIdentifier(table_->columns[fields_[field].column].name) + QStringLiteral(" = ?");
+            assignments << QuoteIdentifier(table_->columns[fields_[field].column].name) + QStringLiteral(" = ") +
+                               session_.dialect().blobPlaceholder();
             parameters << storedBytes(bytes);
         }
         const QString condition = rowCondition(parameters);
@@ -276,16 +343,22 @@ void ResultSet::recordPosted()
         const int column = fields_[changed].column;
         const QVariant size = bytes.isEmpty() ? QVariant() : QVariant(qint64(bytes.size()));
         for (const Field& f : fields_) {
-            if (f.column == column) {
+            if (f.column == column && f.kind == Kind::BlobOnDemand) {
                 row[f.slot] = size;
                 row[f.headSlot] = storedBytes(bytes.left(TField::BlobHeadSize));
             }
         }
         for (int i = 0; i < int(table_->key.size()); ++i) {
             const KeyPart& part = table_->key[i];
-            if (part.column == column)
-                row[keySlot_ + i] =
-                    storedBytes(part.digest && !bytes.isEmpty() ? QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) : bytes);
+            if (part.column != column)
+                continue;
+            switch (part.of) {
+            case KeyPart::Of::Value: row[keySlot_ + i] = storedBytes(bytes); break;
+            case KeyPart::Of::Size: row[keySlot_ + i] = size; break;
+            case KeyPart::Of::Digest:
+                row[keySlot_ + i] = bytes.isEmpty() ? nullBytes : QVariant(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+                break;
+            }
         }
     }
     changes_.clear();

@@ -39,10 +39,16 @@ public:
     qint64 blobSize(int field) const;
     bool blobStartsWith(int field, const QByteArray& prefix);
     void checkLarge(int field) const;  // throws unless a large-object column
+    // Throws, naming the column and its type, unless it can hold pictures.
+    void checkPictureColumn(int field) const;
     // The whole value, read in the open commit group so that no other client
     // can change it before our write; nullopt when it is no longer what the
     // row showed when the rows were read.
     std::optional<QByteArray> readForUpdate(int field);
+    // The current row's key as text, e.g. `ID=42` or `code='A-1', n=2`: equal
+    // texts are the same row. Throws when the table has no key that names
+    // each row on its own.
+    QString rowKey() const;
 
     void edit();
     void setBlob(int field, const QByteArray& bytes);
@@ -59,7 +65,7 @@ private:
         Kind kind;
         int slot;
         int headSlot;
-        int column;  // table column, for BlobOnDemand
+        int column;  // table column; -1 in results that cannot be updated
     };
 
     ResultSet(Session& session, const QString& owner) : session_(session), owner_(owner) {}

@@ -2,40 +2,79 @@
 
 #include "data/Session.h"
 #include "data/SimpleSelect.h"
+#include "data/SqlError.h"
 
 #include <QSet>
 
-#include <map>
+#include <QSqlError>
+#include <QSqlRecord>
+
+#include <algorithm>
 
 namespace {
 
-bool isLarge(const QString& type)
+struct ColumnFacts {
+    QString type;    // TYPE_NAME: "varbinary", "nvarchar"...
+    int maxLength;   // bytes; -1 for the (max) types
+    int precision;
+    int scale;
+    bool nullable;
+};
+
+// Only these hold a picture of any size byte for byte.
+bool isLarge(const ColumnFacts& c)
 {
-    static const QSet<QString> large{QStringLiteral("image"), QStringLiteral("varbinary"), QStringLiteral("binary")};
-    return large.contains(type);
+    return c.type == QLatin1String("image") || (c.type == QLatin1String("varbinary") && c.maxLength == -1);
 }
 
-// Types whose values come back through Qt unchanged, so "column = value" finds
-// exactly the row they were read from. Not datetime: since SQL Server 2016 it
-// no longer equals the millisecond value Qt reads from it.
-bool isExactKeyType(const QString& type)
+QString declaredType(const ColumnFacts& c)
 {
-    static const QSet<QString> exact{QStringLiteral("tinyint"),  QStringLiteral("smallint"),
-                                     QStringLiteral("int"),      QStringLiteral("bigint"),
-                                     QStringLiteral("bit"),      QStringLiteral("char"),
-                                     QStringLiteral("varchar"),  QStringLiteral("nchar"),
-                                     QStringLiteral("nvarchar"), QStringLiteral("binary"),
-                                     QStringLiteral("varbinary"), QStringLiteral("date"),
-                                     QStringLiteral("smalldatetime")};
-    return exact.contains(type);
+    static const QSet<QString> sized{QStringLiteral("char"), QStringLiteral("varchar"), QStringLiteral("binary"),
+                                     QStringLiteral("varbinary")};
+    static const QSet<QString> wide{QStringLiteral("nchar"), QStringLiteral("nvarchar")};
+    if (c.maxLength == -1 && (sized.contains(c.type) || wide.contains(c.type)))
+        return c.type + QStringLiteral("(max)");
+    if (sized.contains(c.type))
+        return QStringLiteral("%1(%2)").arg(c.type).arg(c.maxLength);
+    if (wide.contains(c.type))
+        return QStringLiteral("%1(%2)").arg(c.type).arg(c.maxLength / 2);
+    if (c.type == QLatin1String("decimal") || c.type == QLatin1String("numeric"))
+        return QStringLiteral("%1(%2,%3)").arg(c.type).arg(c.precision).arg(c.scale);
+    return c.type;
 }
 
-// Qt passes text as nvarchar; compared with a char or varchar column as it is,
-// it would make SQL Server scan the table instead of seeking the key.
-QString keyPlaceholder(const QString& type)
+// How a key column is read and found again so that "column = value" finds
+// exactly the row it was read from, over any driver: every compared value
+// is cast to the column's type, since Microsoft's drivers declare bytes as
+// image (which compares with nothing) and FreeTDS sends text in the
+// database's code page. Text therefore travels as its bytes. nullopt for
+// types Qt does not carry exactly (float, datetime since 2016, (max) types).
+std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, int column)
 {
-    const bool narrowText = type == QLatin1String("char") || type == QLatin1String("varchar");
-    return narrowText ? QStringLiteral("CAST(? AS varchar(8000))") : QStringLiteral("?");
+    const auto part = [&](const QString& selected, const QString& placeholder) {
+        return KeyPart{selected, quoted, placeholder, column, KeyPart::Of::Value};
+    };
+    static const QSet<QString> integers{QStringLiteral("tinyint"), QStringLiteral("smallint"), QStringLiteral("int"),
+                                        QStringLiteral("bigint"), QStringLiteral("bit")};
+    if (integers.contains(c.type))
+        return part(quoted, QStringLiteral("?"));
+    if (c.maxLength == -1)
+        return std::nullopt;
+    const QString bytes = QStringLiteral("CAST(%1 AS varbinary(8000))").arg(quoted);
+    if (c.type == QLatin1String("nchar") || c.type == QLatin1String("nvarchar"))
+        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000))"));
+    if (c.type == QLatin1String("char") || c.type == QLatin1String("varchar"))
+        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"));
+    if (c.type == QLatin1String("binary") || c.type == QLatin1String("varbinary"))
+        return part(quoted, QStringLiteral("CAST(? AS varbinary(8000))"));
+    if (c.type == QLatin1String("decimal") || c.type == QLatin1String("numeric"))
+        return part(QStringLiteral("CAST(%1 AS varchar(41))").arg(quoted),
+                    QStringLiteral("CAST(? AS %1)").arg(declaredType(c)));
+    if (c.type == QLatin1String("uniqueidentifier"))
+        return part(QStringLiteral("CAST(%1 AS char(36))").arg(quoted), QStringLiteral("CAST(? AS uniqueidentifier)"));
+    if (c.type == QLatin1String("date") || c.type == QLatin1String("smalldatetime"))
+        return part(quoted, QStringLiteral("?"));
+    return std::nullopt;
 }
 
 // Types that convert to varbinary byte for byte, so a digest of them tells
@@ -43,22 +82,14 @@ QString keyPlaceholder(const QString& type)
 bool isDigestible(const QString& type)
 {
     static const QSet<QString> digestible{
-        QStringLiteral("tinyint"),   QStringLiteral("smallint"),   QStringLiteral("int"),
-        QStringLiteral("bigint"),    QStringLiteral("bit"),        QStringLiteral("decimal"),
-        QStringLiteral("numeric"),   QStringLiteral("money"),      QStringLiteral("smallmoney"),
-        QStringLiteral("float"),     QStringLiteral("real"),       QStringLiteral("char"),
-        QStringLiteral("varchar"),   QStringLiteral("nchar"),      QStringLiteral("nvarchar"),
-        QStringLiteral("binary"),    QStringLiteral("varbinary"),  QStringLiteral("image"),
-        QStringLiteral("date"),      QStringLiteral("time"),       QStringLiteral("datetime"),
-        QStringLiteral("datetime2"), QStringLiteral("smalldatetime"), QStringLiteral("datetimeoffset"),
-        QStringLiteral("uniqueidentifier")};
+        QStringLiteral("decimal"),   QStringLiteral("numeric"),   QStringLiteral("money"),
+        QStringLiteral("smallmoney"), QStringLiteral("float"),    QStringLiteral("real"),
+        QStringLiteral("char"),      QStringLiteral("varchar"),   QStringLiteral("nchar"),
+        QStringLiteral("nvarchar"),  QStringLiteral("binary"),    QStringLiteral("varbinary"),
+        QStringLiteral("image"),     QStringLiteral("time"),      QStringLiteral("datetime"),
+        QStringLiteral("datetime2"), QStringLiteral("datetimeoffset"), QStringLiteral("uniqueidentifier")};
     return digestible.contains(type);
 }
-
-struct ColumnFacts {
-    QString type;
-    bool nullable;
-};
 
 // The first primary key or unique index of exact, non-null columns.
 std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, const std::vector<TableColumn>& columns,
@@ -83,17 +114,90 @@ std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, cons
         candidates.back().second.push_back(int(column - columns.begin()));
     }
     for (const auto& [id, keyColumns] : candidates) {
-        const bool usable = std::all_of(keyColumns.begin(), keyColumns.end(), [&](int c) {
-            return c < int(columns.size()) && !facts[c].nullable && isExactKeyType(facts[c].type);
-        });
-        if (!usable)
-            continue;
         std::vector<KeyPart> key;
-        for (int c : keyColumns)
-            key.push_back({QuoteIdentifier(columns[c].name), keyPlaceholder(facts[c].type), c, false});
-        return key;
+        for (int c : keyColumns) {
+            if (c >= int(columns.size()) || facts[c].nullable)
+                break;
+            const std::optional<KeyPart> part = exactPart(QuoteIdentifier(columns[c].name), facts[c], c);
+            if (!part)
+                break;
+            key.push_back(*part);
+        }
+        if (key.size() == keyColumns.size())
+            return key;
     }
     return {};
+}
+
+// No usable key: a row is told by all its columns. Exact ones and the sizes
+// of the others find the candidates, an index on BCE01 helping; only they
+// are digested.
+std::vector<KeyPart> wholeRowKey(const std::vector<TableColumn>& columns, const std::vector<ColumnFacts>& facts)
+{
+    std::vector<KeyPart> key;
+    for (int c = 0; c < int(columns.size()); ++c) {
+        const QString quoted = QuoteIdentifier(columns[c].name);
+        if (const std::optional<KeyPart> part = exactPart(quoted, facts[c], c)) {
+            key.push_back(*part);
+            continue;
+        }
+        if (!isDigestible(facts[c].type))
+            continue;
+        const QString size = QStringLiteral("DATALENGTH(%1)").arg(quoted);
+        const QString digest = QStringLiteral("HASHBYTES('SHA2_256', CONVERT(varbinary(max), %1))").arg(quoted);
+        key.push_back({size, size, QStringLiteral("?"), c, KeyPart::Of::Size});
+        key.push_back({digest, digest, QStringLiteral("CAST(? AS varbinary(8000))"), c, KeyPart::Of::Digest});
+    }
+    return key;
+}
+
+// HASHBYTES takes more than 8000 bytes, and SHA2_256, from SQL Server 2016 on.
+void requireDigestsOfAnySize(Session& session, const QString& tableName)
+{
+    const QString version =
+        session.select(QStringLiteral("select CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128))")).values.front()[0].toString();
+    if (version.section(QLatin1Char('.'), 0, 0).toInt() < 13)
+        throw EDatabaseError(
+            QStringLiteral("%1 has no primary key, and SQL Server %2 cannot tell its rows apart by their pictures "
+                           "(that needs SQL Server 2016 or later). Give %1 a primary key, then start again.")
+                .arg(tableName, version));
+}
+
+// The table a name stands for: itself, or the table of a synonym.
+std::optional<QStringList> baseTable(Session& session, const QStringList& name)
+{
+    const Session::Rows found = session.select(
+        QStringLiteral("select o.type, PARSENAME(s.base_object_name, 4), PARSENAME(s.base_object_name, 3), "
+                       "PARSENAME(s.base_object_name, 2), PARSENAME(s.base_object_name, 1), DB_NAME() "
+                       "from sys.objects o left join sys.synonyms s on s.object_id = o.object_id "
+                       "where o.object_id = OBJECT_ID(?)"),
+        {QuoteIdentifier(name)});
+    if (found.values.empty())
+        return std::nullopt;
+    const std::vector<QVariant>& object = found.values.front();
+    const QString type = object[0].toString().trimmed();
+    const QString shown = name.join(QLatin1Char('.'));
+    if (type == QLatin1String("U"))
+        return name;
+    if (type == QLatin1String("V"))
+        throw ViewRefused(shown);
+    if (type != QLatin1String("SN"))
+        throw EDatabaseError(QStringLiteral("%1 is not a table (object type %2)").arg(shown, type));
+    QStringList base;
+    for (int part = 1; part <= 4; ++part) {
+        if (!object[part].isNull())
+            base << object[part].toString();
+    }
+    const bool elsewhere = !object[1].isNull() ||
+                           (!object[2].isNull() && object[2].toString().compare(object[5].toString(), Qt::CaseInsensitive) != 0);
+    if (elsewhere)
+        throw EDatabaseError(QStringLiteral("%1 is a synonym of %2 in another database: convert the pictures there.")
+                                 .arg(shown, QuoteIdentifier(base)));
+    base = base.mid(base.size() - std::min<qsizetype>(base.size(), 2));
+    const std::optional<QStringList> table = baseTable(session, base);
+    if (!table)
+        throw EDatabaseError(QStringLiteral("%1 is a synonym of %2, which does not exist").arg(shown, QuoteIdentifier(base)));
+    return table;
 }
 
 } // namespace
@@ -132,33 +236,28 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
 {
     if (name.size() > 2)
         return std::nullopt;
-    const QString objectName = QuoteIdentifier(name);
+    const std::optional<QStringList> tableName = baseTable(session, name);
+    if (!tableName)
+        return std::nullopt;
+    const QString objectName = QuoteIdentifier(*tableName);
     const Session::Rows columns = session.select(
-        QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.is_nullable from sys.columns c "
-                       "where c.object_id = OBJECT_ID(?) and OBJECTPROPERTY(c.object_id, 'IsUserTable') = 1 "
-                       "order by c.column_id"),
+        QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable "
+                       "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id"),
         {objectName});
-    TableSchema table{name, {}, {}, true};
+    TableSchema table{*tableName, {}, {}};
     std::vector<ColumnFacts> facts;
     for (const auto& column : columns.values) {
-        const QString type = column[1].toString();
-        table.columns.push_back({column[0].toString(), isLarge(type)});
-        facts.push_back({type, column[2].toBool()});
+        const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool()};
+        table.columns.push_back({column[0].toString(), isLarge(c), declaredType(c)});
+        facts.push_back(c);
     }
     if (table.columns.empty())
         return std::nullopt;
 
     table.key = uniqueKey(session, objectName, table.columns, facts);
-    if (!table.key.empty())
-        return table;
-    // No usable key: a row is told by the bytes of all its columns. Rows equal
-    // in all of them are interchangeable, so writing any one of them is right.
-    table.keyUnique = false;
-    for (int c = 0; c < int(table.columns.size()); ++c) {
-        if (isDigestible(facts[c].type))
-            table.key.push_back(
-                {QStringLiteral("HASHBYTES('SHA2_256', CONVERT(varbinary(max), %1))").arg(QuoteIdentifier(table.columns[c].name)),
-                 QStringLiteral("?"), c, true});
+    if (table.key.empty()) {
+        requireDigestsOfAnySize(session, name.join(QLatin1Char('.')));
+        table.key = wholeRowKey(table.columns, facts);
     }
     return table;
 }
@@ -183,18 +282,29 @@ QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString
              forUpdate ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)") : QString(), condition);
 }
 
+// Microsoft's drivers declare bytes as image, which only converts explicitly.
+QString SqlServerDialect::blobPlaceholder() const
+{
+    return QStringLiteral("CAST(? AS varbinary(max))");
+}
+
 qint64 SqlServerDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,
                                    const QString& condition, const QVariantList& parameters) const
 {
     // The row count comes from OUTPUT: row counts of triggers would blur
     // SQLRowCount, and OUTPUT without INTO is refused on tables with triggers.
+    // It is read by name, past any rows a trigger returns.
     QSqlQuery update = session.execute(
         QStringLiteral("SET NOCOUNT ON; DECLARE @written TABLE (n int); "
                        "UPDATE TOP (1) %1 SET %2 OUTPUT 1 INTO @written WHERE %3; "
-                       "SELECT COUNT(*) FROM @written")
+                       "SELECT COUNT(*) AS rows_written FROM @written")
             .arg(QuoteIdentifier(table.name), assignments, condition),
         parameters);
-    while (!update.isSelect() && update.nextResult()) {
-    }
-    return update.next() ? update.value(0).toLongLong() : 0;
+    do {
+        if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next())
+            return update.value(0).toLongLong();
+    } while (update.nextResult());
+    if (update.lastError().isValid())
+        throw SqlError(update.lastError());
+    throw EDatabaseError(QStringLiteral("The server did not say how many rows the update wrote"));
 }

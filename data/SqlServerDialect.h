@@ -15,6 +15,7 @@ public:
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
     QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                            bool forUpdate) const override;
+    QString blobPlaceholder() const override;
     qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
                      const QVariantList& parameters) const override;
 };

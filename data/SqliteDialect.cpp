@@ -1,5 +1,6 @@
 #include "data/SqliteDialect.h"
 
+#include "data/DataErrors.h"
 #include "data/DatabaseFolder.h"
 #include "data/Session.h"
 #include "data/SimpleSelect.h"
@@ -89,29 +90,35 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     if (name.size() != 1)
         return std::nullopt;
     const Session::Rows kind = session.select(
-        QStringLiteral("select name, wr from pragma_table_list(?) where schema = 'main' and type = 'table'"), {name.front()});
+        QStringLiteral("select name, wr, type from pragma_table_list(?) where schema = 'main' and type in ('table', 'view')"),
+        {name.front()});
     if (kind.values.empty())
         return std::nullopt;
-    TableSchema table{{kind.values.front()[0].toString()}, {}, {}, true};
+    if (kind.values.front()[2].toString() == QLatin1String("view"))
+        throw ViewRefused(name.front());
+    TableSchema table{{kind.values.front()[0].toString()}, {}, {}};
     const bool withoutRowid = kind.values.front()[1].toInt() != 0;
 
     std::vector<std::pair<int, int>> primaryKey;  // (position in key, column)
     for (const auto& column : session.select(QStringLiteral("select name, type, pk from pragma_table_info(?, 'main') order by cid"),
                                              {table.name.front()})
                                   .values) {
-        table.columns.push_back({column[0].toString(), hasBlobAffinity(column[1].toString())});
+        table.columns.push_back({column[0].toString(), hasBlobAffinity(column[1].toString()), column[1].toString()});
         if (column[2].toInt() > 0)
             primaryKey.emplace_back(column[2].toInt(), int(table.columns.size()) - 1);
     }
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
-            table.key.push_back({*rowid, QStringLiteral("?"), -1, false});
+            table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value});
         return table;
     }
     // A table without rowid always has a primary key, and it is never NULL.
     std::sort(primaryKey.begin(), primaryKey.end());
     for (const auto& [position, column] : primaryKey)
-        table.key.push_back({QuoteIdentifier(table.columns[column].name), QStringLiteral("?"), column, false});
+    {
+        const QString quoted = QuoteIdentifier(table.columns[column].name);
+        table.key.push_back({quoted, quoted, QStringLiteral("?"), column, KeyPart::Of::Value});
+    }
     return table;
 }
 
@@ -135,6 +142,11 @@ QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& q
 {
     return QStringLiteral("select %1, %2 from %3 where %4")
         .arg(blobSizeExpression(quotedColumn), exactBytes(quotedColumn), QuoteIdentifier(table.name), condition);
+}
+
+QString SqliteDialect::blobPlaceholder() const
+{
+    return QStringLiteral("?");
 }
 
 qint64 SqliteDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,

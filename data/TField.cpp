@@ -60,3 +60,8 @@ bool TField::BlobStartsWith(const QByteArray& prefix) const
 {
     return query_->open().blobStartsWith(column_, prefix);
 }
+
+void TField::CheckPictureColumn() const
+{
+    query_->open().checkPictureColumn(column_);
+}

@@ -26,6 +26,8 @@ public:
     qint64 BlobSize() const;                          // bytes stored; 0 for NULL
     // Known without fetching the value for prefixes up to BlobHeadSize bytes.
     bool BlobStartsWith(const QByteArray& prefix) const;
+    // Throws, naming the column and its type, unless it can hold pictures.
+    void CheckPictureColumn() const;
     static constexpr int BlobHeadSize = 2;
 
 private:
