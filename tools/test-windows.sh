@@ -52,6 +52,13 @@ for target in all windows-zip; do
   fi
 done
 grep -F 'DLLs beside' "$build/build.log"
+# The install rules give the installed programs the same DLLs and plugins.
+rm -rf "$build/installed"
+cmake --install "$build" --prefix "$build/installed" >"$build/install.log" || { cat "$build/install.log"; exit 1; }
+for file in bin/bmp2jpg.exe bin/bmp2jpg-batch.exe bin/Qt6Widgets.dll bin/platforms/qwindows.dll bin/sqldrivers/qsqlodbc.dll \
+            share/bmp2jpg/bmp2jpg.svg; do
+  [[ -f $build/installed/$file ]] || { echo "test-windows: cmake --install left out $file"; exit 1; }
+done
 
 # A Wine prefix of the build's own; its processes end with the script.
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -88,6 +95,10 @@ BMP2JPG_PASSWORD='' wine "$work/bmp2jpg-win64/bmp2jpg-batch.exe" --server "$wind
   cat "$work/windows.err"
   exit 1
 }
+# The installed copy runs from its own folder, and knows its version.
+installed_version=$(wine "$build/installed/bin/bmp2jpg-batch.exe" --version </dev/null | tr -d '\r')
+[[ $installed_version == "$("$linux_build/batch/bmp2jpg-batch" --version)" ]] ||
+  { echo "test-windows: the installed bmp2jpg-batch.exe says \"$installed_version\" to --version"; exit 1; }
 values() {
   sqlite3 "$1/demo.db" "select rowid, quote(BCE01), coalesce(hex(sha3(BAC02)), 'NULL'), coalesce(hex(sha3(BAC04)), 'NULL') from BAC1 order by rowid"
 }

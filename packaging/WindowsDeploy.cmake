@@ -1,13 +1,18 @@
-# cmake -P tools/WindowsZip.cmake: lays out the Windows programs with the DLLs
-# and Qt plugins they load, as Qt's deployment rules want them (DLLs beside the
-# executables, each plugin in its kind's folder), and zips the folder.
+# cmake -P packaging/WindowsDeploy.cmake: puts beside the Windows programs the
+# DLLs and Qt plugins they load, as Qt's deployment rules want them (DLLs
+# beside the executables, each plugin in its kind's folder). The same rules
+# make the zip and the installed copy.
 # Given: PROGRAMS and PLUGINS (lists, plugins as <kind>/<file>=<path>),
-# DLL_DIRS (where DLLs are found), OBJDUMP (when cross-built), FOLDER and ZIP.
+# DLL_DIRS (where DLLs are found), OBJDUMP (when cross-built), FOLDER.
+# With ZIP: FOLDER is made anew with the programs in it, then zipped to ZIP;
+# without: the programs are in FOLDER already (installed).
 cmake_minimum_required(VERSION 3.21)
 
-file(REMOVE_RECURSE "${FOLDER}" "${ZIP}")
-file(MAKE_DIRECTORY "${FOLDER}")
-file(COPY ${PROGRAMS} DESTINATION "${FOLDER}")
+if(ZIP)
+  file(REMOVE_RECURSE "${FOLDER}" "${ZIP}")
+  file(MAKE_DIRECTORY "${FOLDER}")
+  file(COPY ${PROGRAMS} DESTINATION "${FOLDER}")
+endif()
 set(plugin_files)
 foreach(plugin IN LISTS PLUGINS)
   string(REPLACE "=" ";" parts "${plugin}")
@@ -74,11 +79,13 @@ if(count EQUAL 0)
 endif()
 file(COPY ${dlls} DESTINATION "${FOLDER}")
 
-get_filename_component(parent "${FOLDER}" DIRECTORY)
-get_filename_component(name "${FOLDER}" NAME)
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip "${name}"
-                WORKING_DIRECTORY "${parent}" RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "cannot write ${ZIP}")
+if(ZIP)
+  get_filename_component(parent "${FOLDER}" DIRECTORY)
+  get_filename_component(name "${FOLDER}" NAME)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip "${name}"
+                  WORKING_DIRECTORY "${parent}" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "cannot write ${ZIP}")
+  endif()
 endif()
-message(STATUS "${ZIP}: ${count} DLLs beside the programs; from Windows: ${system_dlls}")
+message(STATUS "${FOLDER}: ${count} DLLs beside the programs; from Windows: ${system_dlls}")
