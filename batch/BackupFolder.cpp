@@ -19,6 +19,22 @@ constexpr int kLongestName = 120;
                                  .toStdString());
 }
 
+QString Escaped(char c)
+{
+    return QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// Windows opens a device, not a file, for a name whose part before the first
+// dot is one of these, whatever the extension ("con.x=1.bmp").
+bool IsWindowsDeviceName(const QString& name)
+{
+    const QString base = name.section(u'.', 0, 0);
+    const bool port = base.size() == 4 && (base.startsWith(QLatin1String("com")) || base.startsWith(QLatin1String("lpt"))) &&
+                      base[3].isDigit();
+    return port || base == QLatin1String("con") || base == QLatin1String("prn") || base == QLatin1String("aux") ||
+           base == QLatin1String("nul");
+}
+
 }  // namespace
 
 QString BackupFileName(const QString& key)
@@ -29,8 +45,10 @@ QString BackupFileName(const QString& key)
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '=' || c == '-' || c == '_' || c == '.')
             name += QLatin1Char(c);
         else
-            name += QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+            name += Escaped(c);
     }
+    if (IsWindowsDeviceName(name))
+        name.replace(0, 1, Escaped(name[0].toLatin1()));
     if (name.size() > kLongestName)
         name = name.left(kLongestName - 17) + u'~' + Sha256Hex(key.toUtf8()).left(16);
     return name;
