@@ -44,10 +44,9 @@ const std::array<SqlServerDriver, 4> knownDrivers{{
 QString microsoftEncryption(const CertificateCheck& certificate)
 {
     if (!certificate.caFile.isEmpty())
-        throw EDatabaseError(QStringLiteral(
-            "Microsoft's ODBC driver trusts only the system's certificate store, so a CA file cannot be given to it: "
-            "add the CA to that store instead (on Debian, copy it as a .crt file to /usr/local/share/ca-certificates "
-            "and run update-ca-certificates)"));
+        throw EDatabaseError(QStringLiteral("Microsoft's ODBC driver trusts only the system's certificate store, so a CA "
+                                            "file cannot be given to it: add the CA to that store instead (%1)")
+                                 .arg(AddToSystemCertificateStore()));
     return certificate.verify ? QStringLiteral("Encrypt=yes;TrustServerCertificate=no")
                               : QStringLiteral("Encrypt=yes;TrustServerCertificate=yes");
 }
@@ -121,6 +120,17 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 }
 
 } // namespace
+
+QString AddToSystemCertificateStore()
+{
+#ifdef _WIN32
+    return QStringLiteral("on Windows, import it into Trusted Root Certification Authorities of the local computer "
+                          "with certlm.msc");
+#else
+    return QStringLiteral("on Debian, copy it as a .crt file to /usr/local/share/ca-certificates and run "
+                          "update-ca-certificates");
+#endif
+}
 
 std::optional<SqlServerDriver> InstalledSqlServerDriver()
 {

@@ -26,6 +26,9 @@ struct SqlServerDriver {
     Family family = Family::Other;
 };
 
+// How a CA is added to this system's certificate store, for messages.
+QString AddToSystemCertificateStore();
+
 // The preferred SQL Server driver among those the driver manager lists.
 std::optional<SqlServerDriver> InstalledSqlServerDriver();
 

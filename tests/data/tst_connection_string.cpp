@@ -251,7 +251,7 @@ private slots:
         QTest::newRow("Microsoft, verified") << microsoft << true << QString() << server
                                              << QStringLiteral("encrypt=yes;trustservercertificate=no") << QString();
         QTest::newRow("Microsoft, CA file") << microsoft << true << QStringLiteral("/ca.pem") << QString() << QString()
-                                            << QStringLiteral("update-ca-certificates");
+                                            << QStringLiteral("add the CA to that store instead");
         QTest::newRow("FreeTDS") << freeTds << false << QString() << server << QString() << QString();
         QTest::newRow("FreeTDS, verified") << freeTds << true << QString() << section
                                            << QStringLiteral("encryption=require") << QString();
