@@ -75,50 +75,78 @@ echo "test-windows: skipped on Windows, with their reasons:"
 grep -h '^SKIP' "$build/Testing/Temporary/LastTest.log" | sed 's/^SKIP *: /  /'
 
 step "bmp2jpg-batch.exe from the zip against the Linux build"
-if [[ ! -x $linux_build/batch/bmp2jpg-batch || ! -x $linux_build/tools/bmp2jpg-make-demo ]]; then
+if [[ ! -x $linux_build/batch/bmp2jpg-batch || ! -x $linux_build/tools/bmp2jpg-make-demo ||
+      ! -x $linux_build/tools/bmp2jpg-make-seeds ]]; then
   cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$linux_build" -j2 --target bmp2jpg-batch bmp2jpg-make-demo >/dev/null
+  cmake --build "$linux_build" -j2 --target bmp2jpg-batch bmp2jpg-make-demo bmp2jpg-make-seeds >/dev/null
 fi
 work=$build/end-to-end
 rm -rf "$work"
 mkdir -p "$work/linux" "$work/图片 库"
 (cd "$work" && cmake -E tar xf "$build/bmp2jpg-win64.zip")
-"$linux_build/tools/bmp2jpg-make-demo" "$work/linux/server" >/dev/null
-cp -r "$work/linux/server" "$work/图片 库/server"
-BMP2JPG_PASSWORD='' "$linux_build/batch/bmp2jpg-batch" --server "$work/linux/server" --user sa --database demo \
-  >"$work/linux.out" 2>/dev/null
-# A drive letter, backslashes, a space and Chinese in the server's path; the
-# DLLs and plugins only from the zip (no WINEPATH).
-windows_server="Z:$(tr / '\\' <<<"$work/图片 库/server")"
-BMP2JPG_PASSWORD='' wine "$work/bmp2jpg-win64/bmp2jpg-batch.exe" --server "$windows_server" --user sa --database demo \
-  >"$work/windows.out" 2>"$work/windows.err" </dev/null || {
-  cat "$work/windows.err"
-  exit 1
+# The demo table, and a table of every kind of bitmap the reader knows (the
+# fuzzing seeds: palettes, bit fields, RLE, OS/2, top-down, cut short...).
+"$linux_build/tools/bmp2jpg-make-demo" "$work/original" >/dev/null
+"$linux_build/tools/bmp2jpg-make-seeds" "$work/seeds" >/dev/null
+sqlite3 "$work/original/variants.db" "$(sqlite3 "$work/original/demo.db" '.schema BAC1')"
+for seed in "$work/seeds"/*; do
+  sqlite3 "$work/original/variants.db" \
+    "insert into BAC1 values ('$(basename "$seed")', readfile('$seed'), readfile('$work/seeds/bgr24.bmp'))"
+done
+cp -r "$work/original" "$work/linux/server"
+cp -r "$work/original" "$work/图片 库/server"
+# A drive letter, backslashes, a space and Chinese in the paths; the DLLs and
+# plugins only from the zip (no WINEPATH).
+windows_path() { echo "Z:$(tr / '\\' <<<"$1")"; }
+windows_batch() {
+  BMP2JPG_PASSWORD='' wine "$work/bmp2jpg-win64/bmp2jpg-batch.exe" "$@" </dev/null 2>"$work/windows.err" ||
+    { cat "$work/windows.err"; exit 1; }
 }
+values() {
+  sqlite3 "$1" "select rowid, quote(BCE01), coalesce(hex(sha3(BAC02)), 'NULL'), coalesce(hex(sha3(BAC04)), 'NULL') from BAC1 order by rowid"
+}
+summary() { grep -v '^Time:' "$1"; }
+same_files() {
+  cmp -s "$2" "$3" || { echo "test-windows: $1 differs between the Linux and the Windows run:"; diff "$2" "$3"; exit 1; }
+}
+rows=0
+for database in demo variants; do
+  BMP2JPG_PASSWORD='' "$linux_build/batch/bmp2jpg-batch" --server "$work/linux/server" --user sa --database $database \
+    --backup "$work/linux/backup-$database" --report "$work/linux/$database.csv" >"$work/linux/$database.out" 2>/dev/null
+  windows_batch --server "$(windows_path "$work/图片 库/server")" --user sa --database $database \
+    --backup "$(windows_path "$work/图片 库/backup-$database")" --report "$(windows_path "$work/图片 库/$database.csv")" \
+    >"$work/图片 库/$database.out"
+  if ! diff <(values "$work/linux/server/$database.db") <(values "$work/图片 库/server/$database.db") >"$work/values.diff"; then
+    echo "test-windows: the Windows build wrote other bytes than the Linux build in $database (rowid, BCE01, SHA3 of BAC02, BAC04):"
+    cat "$work/values.diff"
+    exit 1
+  fi
+  # The same summary, in Windows' line ends; only the time taken may differ.
+  if ! diff <(summary "$work/linux/$database.out") <(summary "$work/图片 库/$database.out" | tr -d '\r') ||
+    [[ $(grep -c $'\r$' "$work/图片 库/$database.out") != $(wc -l <"$work/图片 库/$database.out") ]]; then
+    echo "test-windows: the Windows summary of $database differs from the Linux one or has other line ends"
+    exit 1
+  fi
+  # Report, backup manifest and kept originals: the same bytes and names.
+  same_files "the report of $database" "$work/linux/$database.csv" "$work/图片 库/$database.csv"
+  diff -r "$work/linux/backup-$database" "$work/图片 库/backup-$database" ||
+    { echo "test-windows: the backups of $database differ"; exit 1; }
+  rows=$((rows + $(sqlite3 "$work/original/$database.db" "select count(*) from BAC1")))
+done
+# The originals put back by the Windows build are the table as it was.
+windows_batch --server "$(windows_path "$work/图片 库/server")" --user sa --database variants \
+  --restore "$(windows_path "$work/图片 库/backup-variants")" >/dev/null
+diff <(values "$work/original/variants.db") <(values "$work/图片 库/server/variants.db") ||
+  { echo "test-windows: --restore on Windows did not give back the table as it was"; exit 1; }
 # The installed copy runs from its own folder, and knows its version.
 installed_version=$(wine "$build/installed/bin/bmp2jpg-batch.exe" --version </dev/null | tr -d '\r')
 [[ $installed_version == "$("$linux_build/batch/bmp2jpg-batch" --version)" ]] ||
   { echo "test-windows: the installed bmp2jpg-batch.exe says \"$installed_version\" to --version"; exit 1; }
-values() {
-  sqlite3 "$1/demo.db" "select rowid, quote(BCE01), coalesce(hex(sha3(BAC02)), 'NULL'), coalesce(hex(sha3(BAC04)), 'NULL') from BAC1 order by rowid"
-}
-if ! diff <(values "$work/linux/server") <(values "$work/图片 库/server") >"$work/values.diff"; then
-  echo "test-windows: the Windows build wrote other bytes than the Linux build (rowid, BCE01, SHA3 of BAC02, BAC04):"
-  cat "$work/values.diff"
-  exit 1
-fi
-# The same summary, in Windows' line ends; only the time taken may differ.
-summary() { grep -v '^Time:' "$1"; }
-if ! diff <(summary "$work/linux.out") <(summary "$work/windows.out" | tr -d '\r') ||
-  [[ $(grep -c $'\r$' "$work/windows.out") != $(wc -l <"$work/windows.out") ]]; then
-  echo "test-windows: the Windows summary differs from the Linux one or has other line ends"
-  exit 1
-fi
 # The desktop tool asks Windows for the invoking user's rights and the version 6 common controls.
 grep -aq 'requestedExecutionLevel level="asInvoker"' "$work/bmp2jpg-win64/bmp2jpg.exe" ||
   { echo "test-windows: bmp2jpg.exe carries no manifest"; exit 1; }
-rows=$(sqlite3 "$work/linux/server/demo.db" "select count(*) from BAC1")
-echo "test-windows: bmp2jpg-batch.exe wrote the same bytes as the Linux build in all $rows rows of the demo table"
+echo "test-windows: bmp2jpg-batch.exe wrote the same values, report and backup as the Linux build in all $rows rows" \
+  "of the demo and variants tables, and its --restore gave the table back"
 
 step "screenshots with Qt's windows platform plugin under Xvfb"
 # Wine's desktop process started by the offscreen runs has no display: a new
