@@ -3,6 +3,7 @@
 #include "batch/BackupManifest.h"
 #include "batch/CsvLine.h"
 #include "batch/DurableFile.h"
+#include "convert/WindowsDeviceName.h"
 
 #include <QDir>
 
@@ -22,17 +23,6 @@ constexpr int kLongestName = 120;
 QString Escaped(char c)
 {
     return QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
-}
-
-// Windows opens a device, not a file, for a name whose part before the first
-// dot is one of these, whatever the extension ("con.x=1.bmp").
-bool IsWindowsDeviceName(const QString& name)
-{
-    const QString base = name.section(u'.', 0, 0);
-    const bool port = base.size() == 4 && (base.startsWith(QLatin1String("com")) || base.startsWith(QLatin1String("lpt"))) &&
-                      base[3].isDigit();
-    return port || base == QLatin1String("con") || base == QLatin1String("prn") || base == QLatin1String("aux") ||
-           base == QLatin1String("nul");
 }
 
 }  // namespace

@@ -128,6 +128,7 @@ private slots:
         QTest::newRow("NULL or empty") << "" << "_";
         QTest::newRow("device name") << "con" << "_con";
         QTest::newRow("device name with number") << "LPT1" << "_LPT1";
+        QTest::newRow("device name with a superscript") << "COM²" << "_COM²";
         QTest::newRow("only dots") << ".." << "__";
         QTest::newRow("long") << QString(300, u'x') << QString(64, u'x');
     }
