@@ -18,8 +18,9 @@ endif()
 foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
   list(APPEND deploy_dll_dirs "${root}/bin" "${root}/lib")
 endforeach()
-# Built on Windows, CMake reads the programs' imports itself; cross-built, with objdump.
-if(NOT CMAKE_HOST_WIN32)
+# The programs' imports are read with objdump for MinGW's builds (cross-built
+# or not), with dumpbin, CMake's default, for MSVC's (from its command prompt).
+if(MINGW)
   find_program(BMP2JPG_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
 endif()
 # Lists inside one argument each: their separators kept out of the list of arguments.
