@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Windows build, tested under Wine: cross-compiles everything for 64-bit
 # Windows with the toolchain in ../shared/windows, runs every test executable
-# on the offscreen platform, makes the zip, runs the zipped bmp2jpg-batch.exe
-# on an embedded server in a Chinese-named folder and checks that it writes
-# the same bytes as the Linux build, and takes the window screenshots with
-# Qt's windows platform plugin under Xvfb.
+# on the offscreen platform, makes the zip and installs, runs the zipped
+# bmp2jpg-batch.exe on an embedded server in a Chinese-named folder and checks
+# that it writes the same values, report and backup as the Linux build, runs
+# the installed desktop run to see its scratch folders in the user's cache,
+# and takes the window screenshots with Qt's windows platform plugin under Xvfb.
 # Without the toolchain it says so and does nothing.
 #
 # BMP2JPG_LINUX_BUILD: the Linux build to compare with (default build/, as
@@ -139,9 +140,25 @@ windows_batch --server "$(windows_path "$work/图片 库/server")" --user sa --d
 diff <(values "$work/original/variants.db") <(values "$work/图片 库/server/variants.db") ||
   { echo "test-windows: --restore on Windows did not give back the table as it was"; exit 1; }
 # The installed copy runs from its own folder, and knows its version.
-installed_version=$(wine "$build/installed/bin/bmp2jpg-batch.exe" --version </dev/null | tr -d '\r')
+installed=$build/installed/bin
+installed_version=$(wine "$installed/bmp2jpg-batch.exe" --version </dev/null | tr -d '\r')
 [[ $installed_version == "$("$linux_build/batch/bmp2jpg-batch" --version)" ]] ||
   { echo "test-windows: the installed bmp2jpg-batch.exe says \"$installed_version\" to --version"; exit 1; }
+# The desktop tool's run (job_child is it without windows), installed: its
+# scratch folders in the user's cache, none beside the executable.
+cp "$build/tests/main/job_child.exe" "$installed/"
+cp -r "$work/original" "$work/installed-server"
+cache=$(wine cmd /c echo %LOCALAPPDATA% </dev/null | tr -d '\r')
+cache=$(winepath -u "$cache")/cache/bmp2jpg
+rm -rf "$cache"
+wine "$installed/job_child.exe" "$(windows_path "$work/installed-server")" demo </dev/null ||
+  { echo "test-windows: the installed desktop run failed"; exit 1; }
+for folder in BAC02/bmp BAC02/jpg BAC04/bmp BAC04/jpg; do
+  [[ -d $cache/$folder && -z $(ls -A "$cache/$folder") ]] ||
+    { echo "test-windows: no empty scratch folder $folder in $cache"; exit 1; }
+done
+[[ ! -e $installed/BAC02 && ! -e $installed/BAC04 ]] ||
+  { echo "test-windows: scratch folders beside the installed bmp2jpg"; exit 1; }
 # The desktop tool asks Windows for the invoking user's rights and the version 6 common controls.
 grep -aq 'requestedExecutionLevel level="asInvoker"' "$work/bmp2jpg-win64/bmp2jpg.exe" ||
   { echo "test-windows: bmp2jpg.exe carries no manifest"; exit 1; }
