@@ -38,10 +38,22 @@ void OnStopRequest()
 #ifdef _WIN32
 BOOL WINAPI ConsoleHandler(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        OnStopRequest();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // Windows ends the process as soon as this returns, or some seconds
+        // later: waiting here gives the run those seconds to write the rows
+        // in hand and exit by itself.
+        OnStopRequest();
+        Sleep(INFINITE);
+        return TRUE;
+    default:
         return FALSE;
-    OnStopRequest();
-    return TRUE;
+    }
 }
 
 // The console's input mode while a password is typed without echo: the
