@@ -3,7 +3,7 @@
 # beside the executables, each plugin in its kind's folder). The same rules
 # make the zip and the installed copy.
 # Given: PROGRAMS and PLUGINS (lists, plugins as <kind>/<file>=<path>),
-# DLL_DIRS (where DLLs are found), OBJDUMP (when cross-built), FOLDER.
+# DLL_DIRS (where DLLs are found), OBJDUMP (for MinGW's builds), FOLDER.
 # With ZIP: FOLDER is made anew with the programs in it, then zipped to ZIP;
 # without: the programs are in FOLDER already (installed).
 cmake_minimum_required(VERSION 3.21)
