@@ -3,6 +3,7 @@
 #include "batch/BackupManifest.h"
 #include "batch/CsvLine.h"
 #include "batch/DurableFile.h"
+#include "convert/WindowsDeviceName.h"
 
 #include <QDir>
 
@@ -19,6 +20,11 @@ constexpr int kLongestName = 120;
                                  .toStdString());
 }
 
+QString Escaped(char c)
+{
+    return QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+}
+
 }  // namespace
 
 QString BackupFileName(const QString& key)
@@ -29,8 +35,10 @@ QString BackupFileName(const QString& key)
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '=' || c == '-' || c == '_' || c == '.')
             name += QLatin1Char(c);
         else
-            name += QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+            name += Escaped(c);
     }
+    if (IsWindowsDeviceName(name))
+        name.replace(0, 1, Escaped(name[0].toLatin1()));
     if (name.size() > kLongestName)
         name = name.left(kLongestName - 17) + u'~' + Sha256Hex(key.toUtf8()).left(16);
     return name;

@@ -29,28 +29,21 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kStoppedByUser = 130;
 
-// Whether the text reached the stream; errno says why not.
-bool Print(std::FILE* stream, const QString& text)
-{
-    const bool written = std::fputs(text.toUtf8().constData(), stream) >= 0;
-    return std::fflush(stream) == 0 && written;
-}
-
 // Output the caller asked for and did not get is a failure: a scheduler
 // must not read exit code 0 beside an empty log.
 int PrintResult(const QString& text, const char* what, int exitCode)
 {
-    if (Print(stdout, text))
+    if (console::Write(stdout, text))
         return exitCode;
     const int error = errno;
-    Print(stderr, QStringLiteral("bmp2jpg-batch: cannot write the %1 to standard output: %2\n")
+    console::Write(stderr, QStringLiteral("bmp2jpg-batch: cannot write the %1 to standard output: %2\n")
                       .arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(error))));
     return exitCode == kStoppedByUser ? exitCode : kFailed;
 }
 
 int Failed(const std::exception& error)
 {
-    Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(QString::fromUtf8(error.what())));
+    console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(QString::fromUtf8(error.what())));
     return kFailed;
 }
 
@@ -123,7 +116,7 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.Finish();
         for (const QString& line : run.Tally().leftAlone)
-            Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
+            console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
         return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
                            "summary", exitCode);
     });
@@ -152,7 +145,7 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         static_cast<ConnectionSettings&>(*dataModule) = options.connection;
         dataModule->Password = ReadPassword();
     } catch (const UsageError& error) {
-        Print(stderr, QStringLiteral("bmp2jpg-batch: %1\nTry \"bmp2jpg-batch --help\".\n").arg(QString::fromUtf8(error.what())));
+        console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\nTry \"bmp2jpg-batch --help\".\n").arg(QString::fromUtf8(error.what())));
         return kBadUsage;
     }
     try {

@@ -15,7 +15,7 @@ QString WithCertificateAdvice(const QString& driverMessage, const CertificateChe
            QStringLiteral("\nThe server's certificate could not be checked (--verify-certificate): the server "
                           "offers no encryption, or its certificate is not signed by a CA this machine trusts, or it "
                           "does not name the server as given to --server. Install the server's CA in the system's "
-                          "store (Debian: copy it as a .crt file to /usr/local/share/ca-certificates and run "
-                          "update-ca-certificates) or, with FreeTDS, give it with --ca-file; give --server the name "
-                          "the certificate holds; or, on a network you trust, leave out --verify-certificate.");
+                          "store (%1) or, with FreeTDS, give it with --ca-file; give --server the name "
+                          "the certificate holds; or, on a network you trust, leave out --verify-certificate.")
+               .arg(AddToSystemCertificateStore());
 }

@@ -1,5 +1,6 @@
 #include "batch/Console.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -37,10 +38,59 @@ void OnStopRequest()
 #ifdef _WIN32
 BOOL WINAPI ConsoleHandler(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        OnStopRequest();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // Windows ends the process as soon as this returns, or some seconds
+        // later: waiting here gives the run those seconds to write the rows
+        // in hand and exit by itself.
+        OnStopRequest();
+        Sleep(INFINITE);
+        return TRUE;
+    default:
         return FALSE;
-    OnStopRequest();
-    return TRUE;
+    }
+}
+
+// The console's input mode while a password is typed without echo: the
+// console outlives the program, so an interrupted prompt gives it back.
+HANDLE promptInput = INVALID_HANDLE_VALUE;
+DWORD modeBeforePrompt = 0;
+
+BOOL WINAPI RestoreConsoleAndQuit(DWORD)
+{
+    SetConsoleMode(promptInput, modeBeforePrompt);
+    return FALSE;  // on to the default handler, which ends the process
+}
+
+// The console behind a C stream, or nullptr for a file, a pipe or NUL.
+HANDLE ConsoleOf(std::FILE* stream)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// A console line in UTF-16, whatever the console's code page; false at the
+// end of input (Ctrl-Z).
+bool ReadConsoleLine(HANDLE input, std::wstring& line)
+{
+    wchar_t buffer[256];
+    DWORD count = 0;
+    while (ReadConsoleW(input, buffer, DWORD(std::size(buffer)), &count, nullptr) && count > 0) {
+        line.append(buffer, count);
+        if (line.back() == L'\n')
+            break;
+    }
+    if (line.empty() || line.front() == L'\x1a')
+        return false;
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r'))
+        line.pop_back();
+    return true;
 }
 #else
 void SignalHandler(int)
@@ -67,22 +117,44 @@ namespace console {
 bool IsTerminal(std::FILE* stream)
 {
 #ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
+    // Not _isatty: it says yes for NUL and every other character device.
+    return ConsoleOf(stream) != nullptr;
 #else
     return isatty(fileno(stream)) != 0;
 #endif
 }
 
+bool Write(std::FILE* stream, const QString& text)
+{
+#ifdef _WIN32
+    // A console shows UTF-16 right whatever its code page; files and pipes get UTF-8.
+    if (const HANDLE console = ConsoleOf(stream)) {
+        if (std::fflush(stream) != 0)
+            return false;
+        DWORD written = 0;
+        const auto units = reinterpret_cast<const wchar_t*>(text.utf16());
+        if (WriteConsoleW(console, units, DWORD(text.size()), &written, nullptr) && written == DWORD(text.size()))
+            return true;
+        errno = EIO;
+        return false;
+    }
+#endif
+    const bool written = std::fputs(text.toUtf8().constData(), stream) >= 0;
+    return std::fflush(stream) == 0 && written;
+}
+
 std::optional<QString> ReadLineWithoutEcho()
 {
 #ifdef _WIN32
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    GetConsoleMode(input, &mode);
-    SetConsoleMode(input, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    promptInput = GetStdHandle(STD_INPUT_HANDLE);
+    GetConsoleMode(promptInput, &modeBeforePrompt);
+    SetConsoleCtrlHandler(RestoreConsoleAndQuit, TRUE);
+    // Line input with Ctrl-C processed, only the echo off.
+    SetConsoleMode(promptInput, (modeBeforePrompt | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
     std::wstring line;
-    const bool read = bool(std::getline(std::wcin, line));
-    SetConsoleMode(input, mode);
+    const bool read = ReadConsoleLine(promptInput, line);
+    SetConsoleMode(promptInput, modeBeforePrompt);
+    SetConsoleCtrlHandler(RestoreConsoleAndQuit, FALSE);
     const QString text = QString::fromStdWString(line);
 #else
     const bool terminal = tcgetattr(STDIN_FILENO, &modeBeforePrompt) == 0;

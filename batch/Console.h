@@ -12,6 +12,11 @@ namespace console {
 
 bool IsTerminal(std::FILE* stream);
 
+// Writes and flushes the text: UTF-16 to a Windows console, so Chinese shows
+// whatever its code page, UTF-8 anywhere else. False when it did not all
+// arrive; errno says why.
+bool Write(std::FILE* stream, const QString& text);
+
 // A line typed on standard input without echo, or nullopt at end of input.
 std::optional<QString> ReadLineWithoutEcho();
 

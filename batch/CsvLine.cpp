@@ -33,6 +33,8 @@ std::vector<QStringList> ParseCsv(const QString& text)
             inQuotes = true;
         } else if (c == u',') {
             fields << std::exchange(field, QString());
+        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            // A file saved by a Windows editor ends its lines so.
         } else if (c == u'\n') {
             fields << std::exchange(field, QString());
             records.push_back(std::exchange(fields, QStringList()));

@@ -1,5 +1,7 @@
 #include "batch/Progress.h"
 
+#include "batch/Console.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -41,17 +43,21 @@ void Progress::Finish()
 {
     Show();
     if (Terminal)
-        std::fputc('\n', Stream);
-    std::fflush(Stream);
+        console::Write(Stream, QStringLiteral("\n"));
 }
 
 void Progress::Show()
 {
     ShownAt = Clock.elapsed();
-    const QByteArray line = Line(Done, Total, double(ShownAt) / 1000, Terminal).toUtf8();
-    // "\r" and the erase-to-end redraw the bar in place.
-    std::fprintf(Stream, Terminal ? "\r%s\x1b[K" : "%s\n", line.constData());
-    std::fflush(Stream);
+    const QString line = Line(Done, Total, double(ShownAt) / 1000, Terminal);
+    if (!Terminal) {
+        console::Write(Stream, line + QLatin1Char('\n'));
+        return;
+    }
+    // "\r" and spaces over a longer line before redraw the bar in place,
+    // also on consoles that know no escape sequences.
+    Width = std::max(Width, line.size());
+    console::Write(Stream, QLatin1Char('\r') + line.leftJustified(Width));
 }
 
 QString Progress::Line(qint64 done, qint64 total, double seconds, bool bar)

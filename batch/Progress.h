@@ -28,4 +28,5 @@ private:
     qint64 Done = 0;
     QElapsedTimer Clock;
     qint64 ShownAt = -1;  // ms
+    qsizetype Width = 0;  // of the longest bar drawn
 };

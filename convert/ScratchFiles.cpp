@@ -1,23 +1,15 @@
 #include "convert/ScratchFiles.h"
 
+#include "convert/WindowsDeviceName.h"
 #include "data/DataErrors.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <system_error>
 
 namespace {
-
-// Names the window system reserves for devices, whatever the extension.
-bool IsReservedDeviceName(const QString& name)
-{
-    static const QRegularExpression reserved(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    return reserved.match(name).hasMatch();
-}
 
 // Identifiers can be long; a component must stay well under 255 bytes.
 constexpr qsizetype kMaxScratchNameLength = 64;
@@ -53,7 +45,7 @@ QString ScratchFileName(const QString& identifier)
         const bool safe = c.isLetterOrNumber() || c == u'-' || c == u'_';
         name += safe ? c : QChar(u'_');
     }
-    if (name.isEmpty() || IsReservedDeviceName(name))
+    if (name.isEmpty() || IsWindowsDeviceName(name))
         name.prepend(u'_');
     return name;
 }

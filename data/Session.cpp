@@ -4,10 +4,10 @@
 #include "data/SqlError.h"
 #include "data/SqlServerDialect.h"
 #include "data/SqliteDialect.h"
+#include "data/SqliteUri.h"
 
 #include <QFileInfo>
 #include <QSqlDriver>
-#include <QUrl>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -36,12 +36,10 @@ std::unique_ptr<Dialect> openEmbedded(const QString& connectionName, const Conne
         if (!file)
             throw EDatabaseError(QStringLiteral("Cannot open database \"%1\": there is no file \"%1.db\" in \"%2\"")
                                      .arg(settings.InitialCatalog, settings.DataSource));
-        // mode=rw: a file deleted meanwhile is an error, never a new empty database.
         // Other clients' writes are waited for as a server would queue them;
         // only a lock held this long stops the run.
         database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=15000"));
-        database.setDatabaseName(QUrl::fromLocalFile(QFileInfo(*file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-                                 QStringLiteral("?mode=rw"));
+        database.setDatabaseName(SqliteFileUri(QFileInfo(*file).absoluteFilePath()));
     }
     if (!database.open())
         throw SqlError(database.lastError());

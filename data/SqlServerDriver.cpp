@@ -18,13 +18,24 @@ namespace {
 
 using Family = SqlServerDriver::Family;
 
+// TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
+// names intact. FreeTDS encrypts when the server offers it.
+const SqlServerDriver freeTds{QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"),
+                              Family::FreeTds};
+const SqlServerDriver windowsLegacy{QStringLiteral("SQL Server"), false, QString(), Family::Other};
+
 const std::array<SqlServerDriver, 4> knownDrivers{{
     {QStringLiteral("ODBC Driver 18 for SQL Server"), true, QString(), Family::Microsoft},
     {QStringLiteral("ODBC Driver 17 for SQL Server"), true, QString(), Family::Microsoft},
-    // TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
-    // names intact. FreeTDS encrypts when the server offers it.
-    {QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"), Family::FreeTds},
-    {QStringLiteral("SQL Server"), false, QString(), Family::Other},
+#ifdef _WIN32
+    // Every Windows has the legacy driver; FreeTDS is there only when someone
+    // added it (or under Wine, from the host).
+    windowsLegacy,
+    freeTds,
+#else
+    freeTds,
+    windowsLegacy,
+#endif
 }};
 
 // Unchecked by default: on-premise servers mostly run on their self-signed
@@ -33,10 +44,9 @@ const std::array<SqlServerDriver, 4> knownDrivers{{
 QString microsoftEncryption(const CertificateCheck& certificate)
 {
     if (!certificate.caFile.isEmpty())
-        throw EDatabaseError(QStringLiteral(
-            "Microsoft's ODBC driver trusts only the system's certificate store, so a CA file cannot be given to it: "
-            "add the CA to that store instead (on Debian, copy it as a .crt file to /usr/local/share/ca-certificates "
-            "and run update-ca-certificates)"));
+        throw EDatabaseError(QStringLiteral("Microsoft's ODBC driver trusts only the system's certificate store, so a CA "
+                                            "file cannot be given to it: add the CA to that store instead (%1)")
+                                 .arg(AddToSystemCertificateStore()));
     return certificate.verify ? QStringLiteral("Encrypt=yes;TrustServerCertificate=no")
                               : QStringLiteral("Encrypt=yes;TrustServerCertificate=yes");
 }
@@ -111,9 +121,24 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 
 } // namespace
 
+QString AddToSystemCertificateStore()
+{
+#ifdef _WIN32
+    return QStringLiteral("on Windows, import it into Trusted Root Certification Authorities of the local computer "
+                          "with certlm.msc");
+#else
+    return QStringLiteral("on Debian, copy it as a .crt file to /usr/local/share/ca-certificates and run "
+                          "update-ca-certificates");
+#endif
+}
+
 std::optional<SqlServerDriver> InstalledSqlServerDriver()
 {
-    const QStringList installed = installedDriverNames();
+    return PreferredSqlServerDriver(installedDriverNames());
+}
+
+std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed)
+{
     for (const SqlServerDriver& driver : knownDrivers) {
         if (installed.contains(driver.name, Qt::CaseInsensitive))
             return driver;

@@ -26,9 +26,16 @@ struct SqlServerDriver {
     Family family = Family::Other;
 };
 
-// The preferred SQL Server driver among those the driver manager lists:
-// Microsoft's 18, then 17, then FreeTDS, then the legacy Windows driver.
+// How a CA is added to this system's certificate store, for messages.
+QString AddToSystemCertificateStore();
+
+// The preferred SQL Server driver among those the driver manager lists.
 std::optional<SqlServerDriver> InstalledSqlServerDriver();
+
+// The preferred one of the drivers named: Microsoft's 18, then 17; then on
+// Windows the legacy "SQL Server" driver that ships with it, then FreeTDS;
+// elsewhere FreeTDS, then the legacy driver.
+std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed);
 
 // The driver connection string for the settings, with SQL Server
 // authentication; nullopt when a value cannot reach this driver exactly as

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need.
+# Installs the Debian 12 packages the build, the tests and the demo need;
+# with --windows, also the cross compiler and Wine for tools/test-windows.sh.
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -11,16 +12,29 @@ packages=(
   fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
+# Wine comes with what it recommends: the X libraries and fonts its windows
+# are drawn with, and the ODBC library its odbc32 hands calls to.
+windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nasm wine64 wine qt6-base-dev-tools)
 
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# install [apt-get option...] -- package...: those of the packages not installed yet.
+install() {
+  local options=() missing=() package
+  while [[ $1 != -- ]]; do options+=("$1"); shift; done
+  shift
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${options[@]}" "${missing[@]}"
+  fi
+}
+
+install --no-install-recommends -- "${packages[@]}"
+if [[ ${1:-} == --windows ]]; then
+  install -- "${windows_packages[@]}"
 fi
 
 # The tests reach FreeTDS and the SQLite ODBC driver by their registered names.

@@ -27,7 +27,13 @@ QString ClassName(const std::exception& error)
     if (status == 0 && demangled)
         return QString::fromLatin1(demangled.get());
 #endif
-    return QString::fromLatin1(raw);
+    // MSVC's names carry their kind: "class std::runtime_error".
+    QString name = QString::fromLatin1(raw);
+    for (const QLatin1String kind : {QLatin1String("class "), QLatin1String("struct ")}) {
+        if (name.startsWith(kind))
+            return name.mid(kind.size());
+    }
+    return name;
 }
 
 }  // namespace

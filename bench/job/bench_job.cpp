@@ -158,11 +158,13 @@ int RunJob(const QString& server, const QString& database)
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    if (argc == 4 && QByteArray(argv[1]) == "--job")
-        return RunJob(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    // Not argv: on Windows it is in the ANSI code page, which may not hold a folder's name.
+    const QStringList arguments = application.arguments();
+    if (arguments.size() == 4 && arguments[1] == QLatin1String("--job"))
+        return RunJob(arguments[2], arguments[3]);
 
     QTemporaryDir scratch;
-    const QDir work(argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch.path());
+    const QDir work(arguments.size() > 1 ? arguments[1] : scratch.path());
     QDir().mkpath(work.path());
 
     std::printf("Generating the corpus...\n");

@@ -2,6 +2,7 @@
 // send them: a pipe nobody reads any more, a full device, and a machine
 // without its Qt SQL drivers. It either finishes the job or says why not.
 #include "tests/data/ServerFolder.h"
+#include "tests/main/ChildProcess.h"
 #include "tests/main/ExpectedValues.h"
 #include "tools/demo/ImageTableReader.h"
 #include "tools/demo/ImageTableWriter.h"
@@ -124,7 +125,8 @@ private slots:
         QCOMPARE(batch.exitCode(), 1);
         const QString err = QString::fromUtf8(batch.readAllStandardError());
         QVERIFY2(err.contains(QStringLiteral(
-                     "bmp2jpg-batch: The database client cannot be loaded: Qt SQL driver QODBC is missing\n")),
+                     "bmp2jpg-batch: The database client cannot be loaded: Qt SQL driver QODBC is missing") +
+                 kChildLineEnd),
                  qPrintable(err));
         QVERIFY(ReadImageTable(DatabaseFile()) == original);
     }

@@ -252,6 +252,18 @@ private slots:
         QVERIFY(ReadImageTable(DatabaseFile()) == original);
     }
 
+    // The same bytes on every platform; a manifest saved again by a Windows
+    // editor, with "\r\n" line ends, reads as it was written.
+    void csvLinesReadBackWithEitherLineEnd()
+    {
+        const std::vector<QStringList> records{{QStringLiteral("a"), QStringLiteral("照片, \"1\"")},
+                                               {QStringLiteral("line\r\nbreak"), QString()}};
+        QCOMPARE(ParseCsv(CsvLine(records[0]) + CsvLine(records[1])), records);
+        const QString windows = QStringLiteral("a,\"照片, \"\"1\"\"\"\r\n\"line\r\nbreak\",\r\n");
+        QCOMPARE(ParseCsv(windows), records);
+        QCOMPARE(ParseCsv(windows + QStringLiteral("cut,short\r")), records);
+    }
+
     void backupFileNamesStayInsideTheirFolder_data()
     {
         QTest::addColumn<QString>("key");
@@ -261,6 +273,9 @@ private slots:
         QTest::newRow("parent folder") << "k='..\\\\x'" << "k=%27..%5C%5Cx%27";
         QTest::newRow("two parts") << "a=1, b=NULL" << "a=1%2C%20b=%4E%55%4C%4C";
         QTest::newRow("Chinese") << "名='照'" << "%E5%90%8D=%27%E7%85%A7%27";
+        QTest::newRow("Windows device name") << "con.x=1" << "%63on.x=1";
+        QTest::newRow("Windows port name") << "lpt1.a=2, b=3" << "%6Cpt1.a=2%2C%20b=3";
+        QTest::newRow("device name in a longer name") << "console=1" << "console=1";
         QTest::newRow("long") << QStringLiteral("k='%1'").arg(QString(200, u'x'))
                               << QStringLiteral("k=%27") + QString(98, u'x') + u'~';
     }
@@ -271,6 +286,12 @@ private slots:
         const QString made = BackupFileName(key);
         QVERIFY2(made.startsWith(name), qPrintable(made));
         QVERIFY(made.size() <= 120);
+        // The system makes a file of that name in the folder, not elsewhere nor a device.
+        QTemporaryDir folder;
+        QFile file(folder.filePath(made + QStringLiteral(".bmp")));
+        QVERIFY2(file.open(QIODevice::WriteOnly) && file.write("x") == 1, qPrintable(file.errorString()));
+        file.close();
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{made + QStringLiteral(".bmp")});
     }
 
 private:

@@ -42,10 +42,14 @@ QSqlQuery DatabaseClient::execute(const QString& statement, const QVariantList& 
     // Server cursors, which Qt's ODBC driver asks for otherwise, are not
     // wanted for reading whole large values.
     query.setForwardOnly(true);
-    query.prepare(statement);
-    for (const QVariant& parameter : parameters)
-        query.addBindValue(parameter);
-    if (!query.exec())
+    // A statement SQLite refuses fails in prepare, with the cause that exec would lose.
+    bool done = query.prepare(statement);
+    if (done) {
+        for (const QVariant& parameter : parameters)
+            query.addBindValue(parameter);
+        done = query.exec();
+    }
+    if (!done)
         throw std::runtime_error((statement + QStringLiteral(": ") + query.lastError().text()).toStdString());
     return query;
 }

@@ -2,6 +2,7 @@
 // parser written here by the ODBC rules, independent of the module's own.
 #include "data/ConnectionString.h"
 #include "data/SqlServerDriver.h"
+#include "data/SqliteUri.h"
 
 #include <QTest>
 
@@ -182,6 +183,54 @@ private slots:
             QCOMPARE(readAttributes(*text, BraceRule::EndsAtBraceSemi), expected);
     }
 
+    void driverChoiceFollowsThePlatform_data()
+    {
+        QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<QString>("chosen");
+        const QString legacy = QStringLiteral("SQL Server");
+        const QString freeTds = QStringLiteral("FreeTDS");
+        const QString v17 = QStringLiteral("ODBC Driver 17 for SQL Server");
+        const QString v18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+        QTest::newRow("18 before 17") << QStringList{legacy, v17, v18, freeTds} << v18;
+        QTest::newRow("17 before the others") << QStringList{freeTds, legacy, v17} << v17;
+#ifdef Q_OS_WIN
+        QTest::newRow("the driver Windows ships before FreeTDS") << QStringList{freeTds, legacy} << legacy;
+#else
+        QTest::newRow("FreeTDS before the Windows driver") << QStringList{legacy, freeTds} << freeTds;
+#endif
+        QTest::newRow("names in any case") << QStringList{QStringLiteral("freetds")} << freeTds;
+        QTest::newRow("none known") << QStringList{QStringLiteral("SQLite3")} << QString();
+    }
+    void driverChoiceFollowsThePlatform()
+    {
+        QFETCH(QStringList, installed);
+        QFETCH(QString, chosen);
+        const std::optional<SqlServerDriver> driver = PreferredSqlServerDriver(installed);
+        QCOMPARE(driver ? driver->name : QString(), chosen);
+    }
+
+    void embeddedDatabaseUris_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("uri");
+        QTest::newRow("POSIX") << "/srv/pictures/demo.db" << "file:///srv/pictures/demo.db?mode=rw";
+        QTest::newRow("drive letter") << "C:/pictures/demo.db" << "file:///C:/pictures/demo.db?mode=rw";
+#ifdef Q_OS_WIN
+        QTest::newRow("backslashes") << "D:\\pictures\\demo.db" << "file:///D:/pictures/demo.db?mode=rw";
+        QTest::newRow("Windows share") << "\\\\server\\share\\demo.db" << "file:////server/share/demo.db?mode=rw";
+#else
+        QTest::newRow("a backslash is a character") << "/a\\b.db" << "file:///a%5Cb.db?mode=rw";
+#endif
+        QTest::newRow("Chinese and a space") << "C:/图片 库/demo.db" << "file:///C:/%E5%9B%BE%E7%89%87%20%E5%BA%93/demo.db?mode=rw";
+        QTest::newRow("URI characters") << "/a?b#c%d&e/demo.db" << "file:///a%3Fb%23c%25d%26e/demo.db?mode=rw";
+    }
+    void embeddedDatabaseUris()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, uri);
+        QCOMPARE(SqliteFileUri(file), uri);
+    }
+
     // How each driver family is asked to encrypt, with and without checking
     // the certificate; a check the driver cannot make is refused, never dropped.
     void certificateCheckAttributes_data()
@@ -202,7 +251,7 @@ private slots:
         QTest::newRow("Microsoft, verified") << microsoft << true << QString() << server
                                              << QStringLiteral("encrypt=yes;trustservercertificate=no") << QString();
         QTest::newRow("Microsoft, CA file") << microsoft << true << QStringLiteral("/ca.pem") << QString() << QString()
-                                            << QStringLiteral("update-ca-certificates");
+                                            << QStringLiteral("add the CA to that store instead");
         QTest::newRow("FreeTDS") << freeTds << false << QString() << server << QString() << QString();
         QTest::newRow("FreeTDS, verified") << freeTds << true << QString() << section
                                            << QStringLiteral("encryption=require") << QString();

@@ -6,6 +6,13 @@
 
 #include <optional>
 
+// The line end of a child's text output: Windows' C library writes "\r\n".
+#ifdef Q_OS_WIN
+inline const QString kChildLineEnd = QStringLiteral("\r\n");
+#else
+inline const QString kChildLineEnd = QStringLiteral("\n");
+#endif
+
 // How a test's child process ended and what it printed.
 struct ChildOutcome {
     int exitCode;  // -1 when it crashed or did not end in time

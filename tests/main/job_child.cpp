@@ -12,12 +12,14 @@
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    if (argc != 3)
+    // Not argv: on Windows it is in the ANSI code page, which may not hold a folder's name.
+    const QStringList arguments = application.arguments();
+    if (arguments.size() != 3)
         return 2;
     TDataModule1 dataModule;
-    dataModule.DataSource = QString::fromLocal8Bit(argv[1]);
+    dataModule.DataSource = arguments[1];
     dataModule.UserID = QStringLiteral("sa");
-    dataModule.InitialCatalog = QString::fromLocal8Bit(argv[2]);
+    dataModule.InitialCatalog = arguments[2];
     if (!dataModule.Connect())
         return 3;
     try {

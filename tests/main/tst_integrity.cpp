@@ -6,6 +6,7 @@
 #include "tests/data/ServerFolder.h"
 #include "tests/main/ChildProcess.h"
 #include "tests/main/ExpectedValues.h"
+#include "tests/main/SqlitePages.h"
 #include "tools/demo/ImageTableReader.h"
 #include "tools/demo/ImageTableWriter.h"
 #include "tools/demo/StoredPictures.h"
@@ -119,15 +120,15 @@ private slots:
         }
         // A page in the middle of the table's rows, or the first of a
         // picture's overflow chain, filled with bytes no page can hold.
-        const QVariantList pages = folder->column(
-            pictures, QStringLiteral("select pageno from dbstat where name = 'BAC1' and pagetype = '%1' "
-                                     "and (pagetype = 'leaf' or path like '%+000000') order by pageno")
-                          .arg(pageType));
-        QVERIFY(pages.size() > 4);
-        const qint64 page = pages[pages.size() / 2].toLongLong();
+        const qint64 root =
+            folder->column(pictures, QStringLiteral("select rootpage from sqlite_master where name = 'BAC1'")).front().toLongLong();
         const qint64 pageSize = folder->column(pictures, QStringLiteral("pragma page_size")).front().toLongLong();
         QFile file(DatabaseFile());
         QVERIFY(file.open(QIODevice::ReadWrite));
+        const TablePages table = ReadTablePages(file.readAll(), root);
+        const std::vector<qint64>& pages = pageType == QLatin1String("leaf") ? table.leaves : table.firstOverflows;
+        QVERIFY(pages.size() > 4);
+        const qint64 page = pages[pages.size() / 2];
         QVERIFY(file.seek((page - 1) * pageSize));
         QCOMPARE(file.write(QByteArray(pageSize, '\xff')), pageSize);
         file.close();
@@ -231,6 +232,9 @@ private slots:
     }
     void fullDiskReportsWhatIsStored()
     {
+#ifndef Q_OS_LINUX
+        QSKIP("the full disk is a small tmpfs, which only Linux mounts");
+#endif
         QFETCH(QString, frontEnd);
         // Each tiny bitmap grows as JPEG (the JFIF header and tables), so
         // every written row needs room the disk does not have for long.

@@ -13,6 +13,10 @@
 #include <QTest>
 #include <QUuid>
 
+// Windows' ODBC headers take their types from windows.h.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

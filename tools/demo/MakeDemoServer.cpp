@@ -17,7 +17,8 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
-        const QDir folder(QString::fromLocal8Bit(argv[1]));
+        // Not argv: on Windows it is in the ANSI code page, which may not hold the folder's name.
+        const QDir folder(application.arguments().at(1));
         QDir().mkpath(folder.path());
         {
             ImageTableWriter demo(folder.filePath(QStringLiteral("demo.db")));
