@@ -75,6 +75,7 @@ void PictureWalk::RunPass(const PicturePass& picturePass, int column)
                 StoppedEarly = true;
                 break;
             }
+            StoreFarBehind(pass);
             Visit(pass);
         }
         StoreAll(pass);
@@ -171,6 +172,21 @@ void PictureWalk::Store(Pass& pass, const InHand& value, const std::optional<QBy
         Uncommitted.push_back({pass.columnIndex, value.bytes, jpeg->size()});
     }
     Settings.valueDone();
+}
+
+// A picture in hand is written before its row falls out of the rows the
+// query keeps, however few bitmaps follow it.
+void PictureWalk::StoreFarBehind(Pass& pass)
+{
+    TQuery& query = DataModule.qry1;
+    const int recNo = query.RecNo();
+    if (Pending.empty() || recNo - Pending.front().recNo < TQuery::RowsKeptBehind())
+        return;
+    while (!Pending.empty() && recNo - Pending.front().recNo >= TQuery::RowsKeptBehind()) {
+        const auto oldest = TakeOldest(pass);
+        Store(pass, oldest.first, oldest.second);
+    }
+    query.SetRecNo(recNo);
 }
 
 void PictureWalk::StoreAll(Pass& pass)

@@ -37,6 +37,9 @@ struct TableSchema {
     // the rows the other parts have found, since digesting is costly.
     // Rows equal in every part are interchangeable.
     std::vector<KeyPart> key;
+    // The key is unique and never NULL, all of its parts Of::Value: rows can
+    // be read in its order, a page at a time, each page after the last key read.
+    bool unique;
 };
 
 // Pictures are written back only to tables: through a view they would be
@@ -68,6 +71,10 @@ public:
     // until the transaction ends.
     virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                                    bool forUpdate) const = 0;
+    // Up to `rows` rows of "select <selectList> from <table> [where <condition>]"
+    // in the order of `order`.
+    virtual QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                  const QString& order, int rows) const = 0;
     // What a new large value is written through in an assignment.
     virtual QString blobPlaceholder() const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;

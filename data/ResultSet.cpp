@@ -29,6 +29,14 @@ std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owne
     if (const std::optional<SimpleSelect> select = ParseSimpleSelect(statement)) {
         const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
         if (table && !table->key.empty() && result->layOut(*select, *table)) {
+            if (table->unique) {
+                result->paging_ = Paging{select->where, {}, false};
+                result->readPage();
+                result->eof_ = result->rows_.empty();
+                return result;
+            }
+            // Rows that only all their columns tell apart cannot be read
+            // after the last one read: all are held.
             QString rewritten = QStringLiteral("select %1 from %2").arg(result->selected_.join(QStringLiteral(", ")),
                                                                         QuoteIdentifier(table->name));
             if (!select->where.isEmpty())
@@ -80,14 +88,89 @@ void ResultSet::fill(const QString& statement)
             fields_.push_back({result.record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});
         }
     }
-    rows_ = std::move(result.values);
+    rows_.assign(std::make_move_iterator(result.values.begin()), std::make_move_iterator(result.values.end()));
     eof_ = rows_.empty();
+}
+
+bool ResultSet::readPage()
+{
+    if (!paging_ || paging_->complete)
+        return false;
+    QVariantList parameters;
+    QStringList conditions;
+    if (!paging_->where.isEmpty())
+        conditions << QStringLiteral("(%1)").arg(paging_->where);
+    if (!paging_->after.empty())
+        conditions << afterLastKey(parameters);
+    QStringList order;
+    for (const KeyPart& part : table_->key)
+        order << part.compared;
+    Session::Rows page = session_.select(
+        session_.dialect().pageStatement(*table_, selected_.join(QStringLiteral(", ")), conditions.join(QStringLiteral(" and ")),
+                                         order.join(QStringLiteral(", ")), pageRows),
+        parameters);
+    paging_->complete = int(page.values.size()) < pageRows;
+    if (page.values.empty())
+        return false;
+    const std::vector<QVariant>& last = page.values.back();
+    paging_->after.assign(last.begin() + keySlot_, last.end());
+    // The page before this one stays, for rows written back after later rows were read.
+    while (int(rows_.size()) > pageRows) {
+        rows_.pop_front();
+        ++first_;
+    }
+    for (std::vector<QVariant>& row : page.values)
+        rows_.push_back(std::move(row));
+    return true;
+}
+
+// The rows after the last key read, in key order:
+// a > x or a = x and (b > y or b = y and c > z).
+QString ResultSet::afterLastKey(QVariantList& parameters) const
+{
+    QString condition;
+    for (int i = int(table_->key.size()) - 1; i >= 0; --i) {
+        const KeyPart& part = table_->key[i];
+        const QString after = QStringLiteral("%1 > %2").arg(part.compared, part.placeholder);
+        condition = condition.isEmpty()
+                        ? after
+                        : QStringLiteral("(%1 or %2 = %3 and %4)").arg(after, part.compared, part.placeholder, condition);
+    }
+    QVariantList values;
+    for (int i = 0; i < int(table_->key.size()); ++i) {
+        values << paging_->after[i];
+        if (i + 1 < int(table_->key.size()))
+            values << paging_->after[i];
+    }
+    parameters << values;
+    return condition;
+}
+
+int ResultSet::rowCount()
+{
+    if (!paging_ || paging_->complete)
+        return heldEnd();
+    if (!counted_) {
+        const QString where = paging_->where.isEmpty() ? QString() : QStringLiteral(" where ") + paging_->where;
+        counted_ = session_.select(QStringLiteral("select count(*) from %1%2").arg(QuoteIdentifier(table_->name), where))
+                       .values.front()[0]
+                       .toInt();
+    }
+    return *counted_;
 }
 
 void ResultSet::first()
 {
     if (editing_)
         post();
+    if (first_ > 0) {
+        // The first rows are no longer held: read them again.
+        rows_.clear();
+        first_ = 0;
+        paging_->after.clear();
+        paging_->complete = false;
+        readPage();
+    }
     current_ = 0;
     eof_ = rows_.empty();
 }
@@ -96,7 +179,7 @@ void ResultSet::next()
 {
     if (editing_)
         post();
-    if (current_ + 1 < rowCount())
+    if (current_ + 1 < heldEnd() || readPage())
         ++current_;
     else
         eof_ = true;
@@ -104,10 +187,16 @@ void ResultSet::next()
 
 void ResultSet::moveTo(int row)
 {
-    if (row < 0 || row >= rowCount())
+    if (row < 0 || (row >= heldEnd() && (!paging_ || paging_->complete)))
         throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
+    if (row < first_)
+        throw failure(QStringLiteral("Record %1 is no longer held: it is more than %2 records back").arg(row + 1).arg(pageRows));
     if (editing_)
         post();
+    while (row >= heldEnd() && readPage()) {
+    }
+    if (row >= heldEnd())
+        throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
     current_ = row;
     eof_ = false;
 }
@@ -124,7 +213,7 @@ std::optional<int> ResultSet::fieldIndex(const QString& name) const
 const QVariant& ResultSet::slot(int index) const
 {
     // An empty result reads as NULL everywhere.
-    return rows_.empty() ? noValue : rows_[current_][index];
+    return rows_.empty() ? noValue : rows_[current_ - first_][index];
 }
 
 QVariant ResultSet::value(int field)
@@ -295,7 +384,7 @@ void ResultSet::post()
 // written again.
 void ResultSet::recordPosted()
 {
-    std::vector<QVariant>& row = rows_[current_];
+    std::vector<QVariant>& row = rows_[current_ - first_];
     for (const auto& [changed, bytes] : changes_) {
         const int column = fields_[changed].column;
         const QVariant size = bytes.isEmpty() ? QVariant() : QVariant(qint64(bytes.size()));

@@ -244,7 +244,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable "
                        "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id"),
         {objectName});
-    TableSchema table{*tableName, {}, {}};
+    TableSchema table{*tableName, {}, {}, true};
     std::vector<ColumnFacts> facts;
     for (const auto& column : columns.values) {
         const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool()};
@@ -258,6 +258,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
     if (table.key.empty()) {
         requireDigestsOfAnySize(session, name.join(QLatin1Char('.')));
         table.key = wholeRowKey(table.columns, facts);
+        table.unique = false;
     }
     return table;
 }
@@ -280,6 +281,14 @@ QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString
     return QStringLiteral("select top (1) DATALENGTH(%1), %1 from %2%3 where %4")
         .arg(quotedColumn, QuoteIdentifier(table.name),
              forUpdate ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)") : QString(), condition);
+}
+
+QString SqlServerDialect::pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                        const QString& order, int rows) const
+{
+    const QString where = condition.isEmpty() ? QString() : QStringLiteral(" where ") + condition;
+    return QStringLiteral("select top (%1) %2 from %3%4 order by %5")
+        .arg(QString::number(rows), selectList, QuoteIdentifier(table.name), where, order);
 }
 
 // Microsoft's drivers declare bytes as image, which only converts explicitly.

@@ -96,7 +96,7 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
         return std::nullopt;
     if (kind.values.front()[2].toString() == QLatin1String("view"))
         throw ViewRefused(name.front());
-    TableSchema table{{kind.values.front()[0].toString()}, {}, {}};
+    TableSchema table{{kind.values.front()[0].toString()}, {}, {}, true};
     const bool withoutRowid = kind.values.front()[1].toInt() != 0;
 
     std::vector<std::pair<int, int>> primaryKey;  // (position in key, column)
@@ -142,6 +142,14 @@ QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& q
 {
     return QStringLiteral("select %1, %2 from %3 where %4")
         .arg(blobSizeExpression(quotedColumn), exactBytes(quotedColumn), QuoteIdentifier(table.name), condition);
+}
+
+QString SqliteDialect::pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                     const QString& order, int rows) const
+{
+    const QString where = condition.isEmpty() ? QString() : QStringLiteral(" where ") + condition;
+    return QStringLiteral("select %1 from %2%3 order by %4 limit %5")
+        .arg(selectList, QuoteIdentifier(table.name), where, order, QString::number(rows));
 }
 
 QString SqliteDialect::blobPlaceholder() const

@@ -2,6 +2,7 @@
 // logic in-process through the ODBC code path.
 #include "batch/BatchMain.h"
 #include "batch/Progress.h"
+#include "data/TQuery.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ChildProcess.h"
@@ -71,6 +72,36 @@ private slots:
         const auto one = ReadImageTable(DatabaseFile());
         QVERIFY(one == ReadImageTable(folder->file(QStringLiteral("copy"))));
         QVERIFY(one == FinishedTable(original));
+    }
+
+    // A table of several pages with few bitmaps, some far apart and some at
+    // the page ends: each picture in hand is written while its row is still
+    // held, however many jobs wait for more pictures.
+    void sparsePicturesOverSeveralPagesAllConverted_data()
+    {
+        const int page = TQuery::RowsKeptBehind();
+        QTest::addColumn<QString>("jobs");
+        QTest::addColumn<QList<int>>("bitmaps");  // rows of BAC02; BAC04 has one, in row page + 1
+        QTest::newRow("2 jobs, a page and more apart") << QStringLiteral("2") << QList<int>{0, 3, 2 * page + 500};
+        QTest::newRow("8 jobs, at the page ends")
+            << QStringLiteral("8") << QList<int>{0, 3, page - 2, page - 1, page, page + 1, 2 * page - 1, 2 * page, 2 * page + 500};
+    }
+    void sparsePicturesOverSeveralPagesAllConverted()
+    {
+        QFETCH(QString, jobs);
+        QFETCH(QList<int>, bitmaps);
+        const int page = TQuery::RowsKeptBehind();
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int row = 0; row < 2 * page + 600; ++row)
+                table.AddRow(QStringLiteral("r%1").arg(row), bitmaps.contains(row) ? tiny : jpeg,
+                             row == page + 1 ? std::optional(smallBmp) : std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const ChildOutcome outcome = Run({QStringLiteral("--jobs"), jobs});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
+        QVERIFY2(outcome.out.contains(QStringLiteral("Converted %1 values").arg(bitmaps.size() + 1)), qPrintable(outcome.out));
     }
 
     void dryRunWritesNothingAndCountsByKind()
