@@ -1,6 +1,7 @@
 #include "batch/BatchMain.h"
 
 #include "batch/BatchErrors.h"
+#include "batch/CertificateAdvice.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
 #include "batch/Password.h"
@@ -49,13 +50,14 @@ int Failed(const std::exception& error)
     return kFailed;
 }
 
-void Connect(TDataModule1& dataModule)
+void Connect(TDataModule1& dataModule, const CertificateCheck& certificate)
 {
     try {
         dataModule.ConnectOrThrow();
     } catch (const std::exception& error) {
         throw std::runtime_error(QStringLiteral("cannot open database \"%1\" on \"%2\": %3")
-                                     .arg(dataModule.InitialCatalog, dataModule.DataSource, QString::fromUtf8(error.what()))
+                                     .arg(dataModule.InitialCatalog, dataModule.DataSource,
+                                          WithCertificateAdvice(QString::fromUtf8(error.what()), certificate))
                                      .toStdString());
     }
     if (!HasPictureTable(dataModule))
@@ -67,7 +69,7 @@ void Connect(TDataModule1& dataModule)
 // failure stops the run, before the failure passes on.
 int Convert(TDataModule1& dataModule, const BatchOptions& options)
 {
-    Connect(dataModule);
+    Connect(dataModule, options.certificate);
     const qint64 total = CountPictures(dataModule);
     QElapsedTimer clock;
     clock.start();
@@ -101,7 +103,8 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         if (options.help)
             return PrintResult(HelpText(), "help", 0);
         try {
-            dataModule.emplace(odbc);
+            // Only the SQL Server profile knows how to check certificates.
+            dataModule.emplace(options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc);
         } catch (const std::exception& error) {
             return Failed(error);
         }

@@ -3,6 +3,7 @@
 #include "batch/BatchErrors.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QThread>
 
 namespace {
@@ -27,6 +28,16 @@ const QCommandLineOption jobsOption(QStringLiteral("jobs"),
                                                    "do not depend on N; memory holds about N + 1 pictures.")
                                         .arg(QThread::idealThreadCount()),
                                     QStringLiteral("N"));
+const QCommandLineOption verifyCertificateOption(
+    QStringLiteral("verify-certificate"),
+    QStringLiteral("Check the SQL Server's TLS certificate: it must be signed by a trusted CA and name the server as "
+                   "given to --server, or the connection is refused. Without it the connection is encrypted but the "
+                   "certificate is not checked."));
+const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
+                                      QStringLiteral("With --verify-certificate: trust the CAs in this PEM file instead "
+                                                     "of the system's (FreeTDS only; Microsoft's driver reads only the "
+                                                     "system's store)."),
+                                      QStringLiteral("file"));
 const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                     QStringLiteral("Show this help and exit."));
 
@@ -37,7 +48,8 @@ void SetUp(QCommandLineParser& parser)
         "BAC1 to JPEG, exactly as the bmp2jpg desktop tool does. Values that are not\n"
         "readable bitmaps are left as they are and not rewritten."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, helpOption});
+    parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, verifyCertificateOption,
+                       caFileOption, helpOption});
 }
 
 QString Required(const QCommandLineParser& parser, const QCommandLineOption& option)
@@ -46,6 +58,20 @@ QString Required(const QCommandLineParser& parser, const QCommandLineOption& opt
     if (value.isEmpty())
         throw UsageError(QStringLiteral("--%1 is required").arg(option.names().front()));
     return value;
+}
+
+CertificateCheck ParseCertificateCheck(const QCommandLineParser& parser)
+{
+    CertificateCheck check{parser.isSet(verifyCertificateOption), {}};
+    if (!parser.isSet(caFileOption))
+        return check;
+    if (!check.verify)
+        throw UsageError(QStringLiteral("--ca-file is only used with --verify-certificate"));
+    const QFileInfo file(parser.value(caFileOption));
+    if (!file.isFile() || !file.isReadable())
+        throw UsageError(QStringLiteral("--ca-file \"%1\" is not a readable file").arg(parser.value(caFileOption)));
+    check.caFile = file.absoluteFilePath();
+    return check;
 }
 
 }  // namespace
@@ -83,6 +109,7 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
                                  .arg(kMostJobs)
                                  .arg(parser.value(jobsOption)));
     }
+    options.certificate = ParseCertificateCheck(parser);
     return options;
 }
 
@@ -108,6 +135,17 @@ QString HelpText()
                "  once the rows in hand are written; a second Ctrl-C quits at once. Every row\n"
                "  is written whole or not at all. A summary (values converted, left unchanged,\n"
                "  bytes before and after, time) goes to standard output.\n"
+               "\n"
+               "Certificates:\n"
+               "  Microsoft's drivers always encrypt the connection to a SQL Server, FreeTDS\n"
+               "  whenever the server offers it. By default the server's\n"
+               "  certificate is not checked, so servers on a self-signed certificate connect;\n"
+               "  that guards against eavesdropping, not against someone posing as the server.\n"
+               "  --verify-certificate refuses a server whose certificate is not signed by a\n"
+               "  trusted CA or does not name the server as given to --server, and a server\n"
+               "  that does not offer encryption. Install the server's CA in the system's\n"
+               "  store (Debian: copy it to /usr/local/share/ca-certificates as a .crt file\n"
+               "  and run update-ca-certificates), or with FreeTDS give it with --ca-file.\n"
                "\n"
                "Exit codes:\n"
                "  0    done (or nothing to do)\n"

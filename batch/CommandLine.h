@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/ConnectionSettings.h"
+#include "data/SqlServerDriver.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,7 @@ struct BatchOptions {
     ConnectionSettings connection;  // DataSource, UserID, InitialCatalog
     bool dryRun = false;
     int jobs = 1;
+    CertificateCheck certificate;  // of a SQL Server
 };
 
 // Reads the arguments (without the program name); throws UsageError.

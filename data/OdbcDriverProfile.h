@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/ConnectionSettings.h"
+#include "data/SqlServerDriver.h"
 
 #include <QString>
 
@@ -19,6 +20,9 @@ struct OdbcDriverProfile {
     bool foldersAreEmbeddedServers = true;
 
     // Microsoft's "ODBC Driver 18/17 for SQL Server", else FreeTDS, else the
-    // legacy Windows "SQL Server" driver, whichever is installed.
-    static OdbcDriverProfile SqlServer();
+    // legacy Windows "SQL Server" driver, whichever is installed, treating
+    // the server's certificate as `certificate` says. A FreeTDS connection
+    // that checks certificates points FREETDSCONF of this process at a
+    // freetds.conf of its own while the profile lives.
+    static OdbcDriverProfile SqlServer(const CertificateCheck& certificate = {});
 };

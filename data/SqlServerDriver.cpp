@@ -1,6 +1,7 @@
 #include "data/SqlServerDriver.h"
 
 #include "data/ConnectionString.h"
+#include "data/DataErrors.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -8,24 +9,69 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// Encryption with the certificate unchecked: on-premise servers mostly run on
-// their self-signed certificate, which driver 18 rejects by default.
-const QString microsoftEncryption = QStringLiteral("Encrypt=yes;TrustServerCertificate=yes");
+using Family = SqlServerDriver::Family;
 
 const std::array<SqlServerDriver, 4> knownDrivers{{
-    {QStringLiteral("ODBC Driver 18 for SQL Server"), true, microsoftEncryption},
-    {QStringLiteral("ODBC Driver 17 for SQL Server"), true, microsoftEncryption},
+    {QStringLiteral("ODBC Driver 18 for SQL Server"), true, QString(), Family::Microsoft},
+    {QStringLiteral("ODBC Driver 17 for SQL Server"), true, QString(), Family::Microsoft},
     // TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
     // names intact. FreeTDS encrypts when the server offers it.
-    {QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8")},
-    {QStringLiteral("SQL Server"), false, QString()},
+    {QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"), Family::FreeTds},
+    {QStringLiteral("SQL Server"), false, QString(), Family::Other},
 }};
+
+// Unchecked by default: on-premise servers mostly run on their self-signed
+// certificate, which driver 18 rejects unless told to trust it. Checked, the
+// driver matches the certificate against the name given as Server.
+QString microsoftEncryption(const CertificateCheck& certificate)
+{
+    if (!certificate.caFile.isEmpty())
+        throw EDatabaseError(QStringLiteral(
+            "Microsoft's ODBC driver trusts only the system's certificate store, so a CA file cannot be given to it: "
+            "add the CA to that store instead (on Debian, copy it as a .crt file to /usr/local/share/ca-certificates "
+            "and run update-ca-certificates)"));
+    return certificate.verify ? QStringLiteral("Encrypt=yes;TrustServerCertificate=no")
+                              : QStringLiteral("Encrypt=yes;TrustServerCertificate=yes");
+}
+
+// The attributes that ask the driver for encryption as the check says.
+QString encryptionAttributes(const SqlServerDriver& driver, const CertificateCheck& certificate)
+{
+    switch (driver.family) {
+    case Family::Microsoft:
+        return microsoftEncryption(certificate);
+    case Family::FreeTds:
+        // The CA and the host-name check come from the section; refusing a
+        // server without encryption is said here as well.
+        return certificate.verify ? QStringLiteral("Encryption=require") : QString();
+    case Family::Other:
+        break;
+    }
+    if (certificate.verify)
+        throw EDatabaseError(QStringLiteral("The ODBC driver \"%1\" cannot be asked to check the server's certificate: "
+                                            "install Microsoft's \"ODBC Driver 18 for SQL Server\"")
+                                 .arg(driver.name));
+    return {};
+}
+
+// A freetds.conf value reads back as written only without comment marks,
+// control characters and runs of spaces, and on a line FreeTDS reads whole.
+bool fitsFreeTdsConf(const QString& value)
+{
+    constexpr qsizetype longestValue = 200;
+    if (value.isEmpty() || value.size() > longestValue || value != value.trimmed() || value.contains(QLatin1String("  ")))
+        return false;
+    return std::none_of(value.begin(), value.end(), [](QChar c) {
+        return c == QLatin1Char(';') || c == QLatin1Char('#') || c.category() == QChar::Other_Control;
+    });
+}
 
 QStringList installedDriverNames()
 {
@@ -75,10 +121,16 @@ std::optional<SqlServerDriver> InstalledSqlServerDriver()
     return std::nullopt;
 }
 
-std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, const ConnectionSettings& settings)
+std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, const ConnectionSettings& settings,
+                                                 const CertificateCheck& certificate)
 {
+    const QString encryption = encryptionAttributes(driver, certificate);
+    const bool namedBySection = driver.family == Family::FreeTds && certificate.verify;
     std::vector<std::pair<QString, QString>> values{
-        {QStringLiteral("Server"), settings.DataSource}, {QStringLiteral("UID"), settings.UserID}, {QStringLiteral("PWD"), settings.Password}};
+        namedBySection ? std::pair{QStringLiteral("Servername"), QString::fromLatin1(kFreeTdsSection)}
+                       : std::pair{QStringLiteral("Server"), settings.DataSource},
+        {QStringLiteral("UID"), settings.UserID},
+        {QStringLiteral("PWD"), settings.Password}};
     if (!settings.InitialCatalog.isEmpty())
         values.emplace_back(QStringLiteral("Database"), settings.InitialCatalog);
 
@@ -89,8 +141,38 @@ std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, 
             return std::nullopt;
         parts << key + QLatin1Char('=') + *text;
     }
-    if (!driver.extraAttributes.isEmpty())
-        parts << driver.extraAttributes;
+    for (const QString& attributes : {driver.extraAttributes, encryption}) {
+        if (!attributes.isEmpty())
+            parts << attributes;
+    }
     // A braced value ends at "};" for some drivers: always close the last one.
     return parts.join(QLatin1Char(';')) + QLatin1Char(';');
+}
+
+std::optional<QString> FreeTdsVerifyingSection(const ConnectionSettings& settings, const CertificateCheck& certificate)
+{
+    // The server name as FreeTDS reads it from "Server": host\instance, or
+    // host,port.
+    QString host = settings.DataSource;
+    QString where;
+    if (const qsizetype backslash = host.indexOf(QLatin1Char('\\')); backslash >= 0) {
+        where = QStringLiteral("instance = ") + host.mid(backslash + 1);
+        host.truncate(backslash);
+    } else if (const qsizetype comma = host.indexOf(QLatin1Char(',')); comma >= 0) {
+        bool number = false;
+        const int port = host.mid(comma + 1).toInt(&number);
+        if (!number || port <= 0 || port > 65535)
+            return std::nullopt;
+        where = QStringLiteral("port = %1").arg(port);
+        host.truncate(comma);
+    }
+    const QString caFile = certificate.caFile.isEmpty() ? QStringLiteral("system") : certificate.caFile;
+    if (!fitsFreeTdsConf(host) || !fitsFreeTdsConf(caFile) || (!where.isEmpty() && !fitsFreeTdsConf(where)))
+        return std::nullopt;
+    QStringList lines{QStringLiteral("[%1]").arg(QLatin1String(kFreeTdsSection)), QStringLiteral("host = ") + host};
+    if (!where.isEmpty())
+        lines << where;
+    lines << QStringLiteral("encryption = require") << QStringLiteral("ca file = ") + caFile
+          << QStringLiteral("check certificate hostname = yes");
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -209,6 +209,11 @@ private slots:
                                            << true << 2 << QStringLiteral("--jobs wants a whole number");
         QTest::newRow("unknown option") << server + database + QStringList{QStringLiteral("--fast")} << true << 2
                                         << QStringLiteral("Unknown option 'fast'");
+        QTest::newRow("CA file without checking") << server + database + QStringList{QStringLiteral("--ca-file"), QStringLiteral("<folder>/pictures.db")}
+                                                  << true << 2 << QStringLiteral("--ca-file is only used with --verify-certificate");
+        QTest::newRow("CA file missing")
+            << server + database + QStringList{QStringLiteral("--verify-certificate"), QStringLiteral("--ca-file"), QStringLiteral("<folder>/none.pem")}
+            << true << 2 << QStringLiteral("none.pem\" is not a readable file");
         QTest::newRow("missing database") << server + QStringList{QStringLiteral("--database"), QStringLiteral("gone")}
                                           << true << 1 << QStringLiteral("there is no file \"gone.db\"");
         QTest::newRow("missing table BAC1") << server + QStringList{QStringLiteral("--database"), QStringLiteral("other")}
@@ -248,6 +253,7 @@ private slots:
         const ChildOutcome outcome = RunWith({QStringLiteral("--help")}, false);
         QCOMPARE(outcome.exitCode, 0);
         for (const char* text : {"--server <name>", "--user <login>", "--database <name>", "--dry-run", "--jobs <N>",
+                                 "--verify-certificate", "--ca-file <file>", "certificate is not checked, so servers on a self-signed",
                                  "BMP2JPG_PASSWORD", "without echo", "Ctrl-C", "SIGTERM", "\n  0    done",
                                  "\n  1    a failure", "\n  2    bad usage", "\n  130  stopped by the user"})
             QVERIFY2(outcome.out.contains(QString::fromUtf8(text)), text);

@@ -9,9 +9,19 @@
 
 DatabaseClient::DatabaseClient(const QString& file, int busyTimeoutMs) : name_(QUuid::createUuid().toString())
 {
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    database.setDatabaseName(file);
-    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    open(QStringLiteral("QSQLITE"), file, QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+}
+
+DatabaseClient::DatabaseClient(const Odbc& odbc) : name_(QUuid::createUuid().toString())
+{
+    open(QStringLiteral("QODBC"), odbc.connectionString, QString());
+}
+
+void DatabaseClient::open(const QString& driver, const QString& databaseName, const QString& options)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(driver, name_);
+    database.setDatabaseName(databaseName);
+    database.setConnectOptions(options);
     if (!database.open()) {
         const QString error = database.lastError().text();
         database = QSqlDatabase();
@@ -29,6 +39,9 @@ DatabaseClient::~DatabaseClient()
 QSqlQuery DatabaseClient::execute(const QString& statement, const QVariantList& parameters) const
 {
     QSqlQuery query(QSqlDatabase::database(name_, false));
+    // Server cursors, which Qt's ODBC driver asks for otherwise, are not
+    // wanted for reading whole large values.
+    query.setForwardOnly(true);
     query.prepare(statement);
     for (const QVariant& parameter : parameters)
         query.addBindValue(parameter);

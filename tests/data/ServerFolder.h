@@ -6,20 +6,29 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-// A SQLite connection of the test's own to one database file: another client
-// of the database, open until destroyed.
+// A connection of the test's own to a database, independent of the module:
+// another client of the database, open until destroyed.
 class DatabaseClient {
 public:
-    // Waits up to `busyTimeoutMs` for other clients' locks.
+    // To one embedded-server (SQLite) file; waits up to `busyTimeoutMs` for
+    // other clients' locks.
     explicit DatabaseClient(const QString& file, int busyTimeoutMs = 5000);
+    // Through Qt's ODBC driver, on a driver connection string.
+    struct Odbc {
+        QString connectionString;
+    };
+    explicit DatabaseClient(const Odbc& odbc);
     ~DatabaseClient();
     DatabaseClient(const DatabaseClient&) = delete;
     DatabaseClient& operator=(const DatabaseClient&) = delete;
 
-    // Throws the statement with the engine's error when it fails.
+    // Runs a statement, forward-only; throws the statement with the engine's
+    // error when it fails.
     QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) const;
 
 private:
+    void open(const QString& driver, const QString& databaseName, const QString& options);
+
     QString name_;
 };
 

@@ -181,6 +181,99 @@ private slots:
         if (!undoubles)
             QCOMPARE(readAttributes(*text, BraceRule::EndsAtBraceSemi), expected);
     }
+
+    // How each driver family is asked to encrypt, with and without checking
+    // the certificate; a check the driver cannot make is refused, never dropped.
+    void certificateCheckAttributes_data()
+    {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<QString>("caFile");
+        QTest::addColumn<QString>("server");  // the key naming the server, and its value
+        QTest::addColumn<QString>("encryption");
+        QTest::addColumn<QString>("refusal");
+        const int microsoft = int(SqlServerDriver::Family::Microsoft);
+        const int freeTds = int(SqlServerDriver::Family::FreeTds);
+        const int other = int(SqlServerDriver::Family::Other);
+        const QString server = QStringLiteral("server=host\\inst");
+        const QString section = QStringLiteral("servername=bmp2jpg-verified");
+        QTest::newRow("Microsoft") << microsoft << false << QString() << server
+                                   << QStringLiteral("encrypt=yes;trustservercertificate=yes") << QString();
+        QTest::newRow("Microsoft, verified") << microsoft << true << QString() << server
+                                             << QStringLiteral("encrypt=yes;trustservercertificate=no") << QString();
+        QTest::newRow("Microsoft, CA file") << microsoft << true << QStringLiteral("/ca.pem") << QString() << QString()
+                                            << QStringLiteral("update-ca-certificates");
+        QTest::newRow("FreeTDS") << freeTds << false << QString() << server << QString() << QString();
+        QTest::newRow("FreeTDS, verified") << freeTds << true << QString() << section
+                                           << QStringLiteral("encryption=require") << QString();
+        QTest::newRow("FreeTDS, CA file") << freeTds << true << QStringLiteral("/ca.pem") << section
+                                          << QStringLiteral("encryption=require") << QString();
+        QTest::newRow("legacy") << other << false << QString() << server << QString() << QString();
+        QTest::newRow("legacy, verified") << other << true << QString() << QString() << QString()
+                                          << QStringLiteral("cannot be asked to check the server's certificate");
+    }
+    void certificateCheckAttributes()
+    {
+        QFETCH(int, family);
+        QFETCH(bool, verify);
+        QFETCH(QString, caFile);
+        QFETCH(QString, server);
+        QFETCH(QString, encryption);
+        QFETCH(QString, refusal);
+        const SqlServerDriver driver{QStringLiteral("Some Driver"), family == int(SqlServerDriver::Family::Microsoft),
+                                     QStringLiteral("Extra=1"), SqlServerDriver::Family(family)};
+        const ConnectionSettings settings{QStringLiteral("host\\inst"), QStringLiteral("sa"), QStringLiteral("pw"), QStringLiteral("pics")};
+        std::optional<QString> text;
+        try {
+            text = SqlServerConnectionString(driver, settings, {verify, caFile});
+        } catch (const std::exception& e) {
+            QVERIFY2(!refusal.isEmpty() && QString::fromUtf8(e.what()).contains(refusal), e.what());
+            return;
+        }
+        QVERIFY2(refusal.isEmpty(), qPrintable(*text));
+        QVERIFY(text);
+        QStringList expected{QStringLiteral("driver=Some Driver"), server, QStringLiteral("uid=sa"), QStringLiteral("pwd=pw"),
+                             QStringLiteral("database=pics"), QStringLiteral("extra=1")};
+        if (!encryption.isEmpty())
+            expected += encryption.split(u';');
+        const std::optional<Attributes> attributes = readAttributes(*text, BraceRule::EndsAtBraceSemi);
+        QVERIFY(attributes);
+        QStringList read;
+        for (const auto& [key, value] : *attributes)
+            read << key + u'=' + value;
+        QCOMPARE(read, expected);
+    }
+
+    // FreeTDS reads the CA file and the host-name check from freetds.conf
+    // only: the section names the server as "Server" would have.
+    void freeTdsSectionNamesTheServer_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("caFile");
+        QTest::addColumn<QString>("expected");  // empty: refused
+        const QString head = QStringLiteral("[bmp2jpg-verified]\n");
+        const QString tail = QStringLiteral("encryption = require\nca file = %1\ncheck certificate hostname = yes\n");
+        QTest::newRow("host") << QStringLiteral("db.example.com") << QString()
+                              << head + QStringLiteral("host = db.example.com\n") + tail.arg(QLatin1String("system"));
+        QTest::newRow("port") << QStringLiteral("10.0.0.5,14330") << QStringLiteral("/etc/ssl/our ca.pem")
+                              << head + QStringLiteral("host = 10.0.0.5\nport = 14330\n") + tail.arg(QLatin1String("/etc/ssl/our ca.pem"));
+        QTest::newRow("instance") << QStringLiteral("db\\SQLEXPRESS") << QString()
+                                  << head + QStringLiteral("host = db\ninstance = SQLEXPRESS\n") + tail.arg(QLatin1String("system"));
+        QTest::newRow("new line in the name") << QStringLiteral("db\nca file = /tmp/evil.pem") << QString() << QString();
+        QTest::newRow("comment mark") << QStringLiteral("db;x") << QString() << QString();
+        QTest::newRow("comment mark in the CA file") << QStringLiteral("db") << QStringLiteral("/ca#1.pem") << QString();
+        QTest::newRow("doubled space") << QStringLiteral("db") << QStringLiteral("/a  b.pem") << QString();
+        QTest::newRow("longer than a line") << QStringLiteral("db") << QStringLiteral("/") + QString(300, u'a') << QString();
+        QTest::newRow("port not a number") << QStringLiteral("db,x") << QString() << QString();
+    }
+    void freeTdsSectionNamesTheServer()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, caFile);
+        QFETCH(QString, expected);
+        const std::optional<QString> section = FreeTdsVerifyingSection({server, QStringLiteral("sa"), QString(), QString()}, {true, caFile});
+        QCOMPARE(section.value_or(QString()), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(ConnectionStringTest)

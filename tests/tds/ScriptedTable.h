@@ -19,21 +19,65 @@ struct Bac1Row {
     friend bool operator==(const Bac1Row&, const Bac1Row&) = default;
 };
 
-// Table BAC1 (id int primary key, BCE01 nvarchar(50), BAC02, BAC04) in one
-// database of the server, and the server's list of databases.
-struct ScriptedTable {
-    explicit ScriptedTable(SqlType pictureType = SqlType::VarBinaryMax);
+// SQL Server versions as SERVERPROPERTY('ProductVersion') gives them.
+inline const QString SqlServer2008R2 = QStringLiteral("10.50.6000.34");
+inline const QString SqlServer2014 = QStringLiteral("12.0.6024.0");
+inline const QString SqlServer2019 = QStringLiteral("15.0.4153.1");
+inline const QString SqlServer2022 = QStringLiteral("16.0.1000.6");
 
-    int addRow(const Bac1Row& row);  // returns its id, 1 up
+// What tells the rows of BAC1 apart: its primary key, or nothing.
+enum class TableKey {
+    IntId,            // id int primary key
+    NumericIdentity,  // id numeric(18,0) IDENTITY primary key, numbered from 5000000001
+    Guid,             // id uniqueidentifier primary key
+    Name,             // BCE01 is the primary key
+    None              // no key, no unique index: rows may be equal in every column
+};
+
+// What a name in the database stands for.
+enum class ObjectKind { None, Table, View, Synonym };
+
+// Table BAC1 ([key,] BCE01, BAC02, BAC04) in one database of a server, the
+// objects by which the name BAC1 reaches it, and the server's settings.
+struct ScriptedTable {
+    explicit ScriptedTable(SqlType pictureType = SqlType::VarBinaryMax, TableKey key = TableKey::IntId,
+                           SqlType nameType = SqlType::NVarChar);
+
+    int addRow(const Bac1Row& row);  // returns its number, 1 up (the id of an IntId table)
     std::vector<Bac1Row> rows() const;
+    SqlColumn& column(const QString& name);  // throws for a column the table does not have
+
+    // The table becomes dbo.BAC1_data, and BAC1 a view over it.
+    void reachThroughView();
+    // The table becomes dbo.BAC1_data, and BAC1 a synonym for `target`
+    // (another database's table when it names one).
+    void reachThroughSynonym(const QString& target = QStringLiteral("[dbo].[BAC1_data]"));
+
+    // What `name` (one to three parts, quoted or not) stands for in the
+    // session's database.
+    ObjectKind resolve(const QString& name, const QString& sessionDatabase) const;
+    int majorVersion() const { return serverVersion.section(QLatin1Char('.'), 0, 0).toInt(); }
 
     std::vector<SqlColumn> columns;
+    QStringList key;  // the primary key's columns; empty for none
     std::vector<SqlRow> data;
+    QString name = QStringLiteral("BAC1");  // the table's own name, in schema dbo
+    ObjectKind bac1 = ObjectKind::Table;    // what the name BAC1 stands for
+    QString synonymTarget;                  // the base object of synonym BAC1
+    bool caseSensitive = false;             // the columns' collation, for string equality
     QStringList databases{QStringLiteral("master"), QStringLiteral("pictures")};
-    QString database = QStringLiteral("pictures");  // the one holding BAC1
-    // Ids of rows whose UPDATE fires a trigger that runs ROLLBACK: the
+    QString database = QStringLiteral("pictures");  // the one holding the table
+    // Rows (by number) whose UPDATE fires a trigger that runs ROLLBACK: the
     // transaction is undone and ended, and the batch fails with Msg 3609.
-    std::set<qlonglong> rollbackTriggerRows;
+    std::set<int> rollbackTriggerRows;
+    // An AFTER UPDATE trigger that returns a result set: one column "audit"
+    // holding one row, sent before the statement's own results.
+    bool auditTrigger = false;
+    QString serverVersion = SqlServer2022;
+    // Plays Microsoft's ODBC drivers: parameters FreeTDS declares as
+    // varbinary(max) arrive declared image, as Microsoft's drivers declare
+    // Qt's byte arrays (SQL_LONGVARBINARY).
+    bool microsoftParameterTypes = false;
 };
 
 // A read that fails part way: statements matching `statement` send `afterRows`

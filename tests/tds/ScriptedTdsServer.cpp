@@ -25,10 +25,28 @@ private:
     std::function<void(qintptr)> accepted_;
 };
 
-// Version 16.0, encryption not supported: the client goes on without TLS.
-QByteArray preLoginReply()
+// The server's version, encryption not supported: the client goes on without TLS.
+QByteArray preLoginReply(const QString& version)
 {
-    return QByteArray::fromHex("00000b0006" "0100110001" "ff" "100000000000" "02");
+    const QStringList parts = version.split(QLatin1Char('.'));
+    QByteArray reply = QByteArray::fromHex("00000b0006" "0100110001" "ff");
+    for (int i = 0; i < 2; ++i)
+        reply += char(parts.value(i).toUInt());
+    const quint16 build = qToBigEndian(quint16(parts.value(2).toUInt()));
+    reply += QByteArray(reinterpret_cast<const char*>(&build), 2) + QByteArray(2, '\0') + QByteArray::fromHex("02");
+    return reply;
+}
+
+// Microsoft's drivers declare Qt's byte arrays (SQL_LONGVARBINARY) as image
+// where FreeTDS declares varbinary(max).
+void declareAsMicrosoft(QString& declaration, std::vector<RpcParameter>& parameters)
+{
+    static const QRegularExpression maxBinary(QStringLiteral(R"(\bvarbinary\s*\(\s*max\s*\))"), QRegularExpression::CaseInsensitiveOption);
+    declaration.replace(maxBinary, QStringLiteral("image"));
+    for (RpcParameter& p : parameters) {
+        if (maxBinary.match(p.type).hasMatch())
+            p.type = QStringLiteral("image");
+    }
 }
 
 QByteArray transactionDescriptor(quint64 serial)
@@ -98,7 +116,7 @@ bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
     out_.envChange(TdsTokenWriter::Collation, QByteArray::fromHex("0904d00034"), QByteArray());
     out_.envChange(TdsTokenWriter::Language, QStringLiteral("us_english"), QString());
     out_.info(5703, QStringLiteral("Changed language setting to us_english."));
-    out_.loginAck();
+    out_.loginAck(server_.table().serverVersion);
     out_.envChange(TdsTokenWriter::PacketSize, QString::number(packetSize_), QString::number(packetSize_));
     out_.done(TdsTokenWriter::Done, 0, 0, 0);
     send(out_.take());
@@ -161,7 +179,10 @@ std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& ki
     // SET options changed inside a procedure or sp_executesql end with it.
     const ScriptedSession outer = session_;
     std::lock_guard lock(server_.mutex_);
-    server_.log_.push_back({number_, kind, text, declaration, parameters});
+    QString declared = declaration;
+    if (server_.table_.microsoftParameterTypes)
+        declareAsMicrosoft(declared, parameters);
+    server_.log_.push_back({number_, kind, text, declared, parameters});
     std::vector<StatementReply> replies = RunScripted(server_.table_, server_.failures_, session_, text, parameters);
     if (!replies.empty() && replies.back().error)
         server_.log_.back().error = replies.back().error->number;
@@ -217,7 +238,7 @@ bool ScriptedTdsServer::Connection::answer(const TdsMessage& message)
     try {
         switch (message.type) {
         case PreLogin:
-            send(preLoginReply());
+            send(preLoginReply(server_.table().serverVersion));
             return true;
         case Login7:
             return login(message.payload);

@@ -1,6 +1,10 @@
 #include "tests/tds/TdsTokenWriter.h"
 
+#include "tests/tds/SqlValues.h"
+
 #include <QtEndian>
+
+#include <stdexcept>
 
 namespace {
 
@@ -42,13 +46,16 @@ void putSized(QByteArray& out, quint8 token, const QByteArray& body)
 
 } // namespace
 
-void TdsTokenWriter::loginAck()
+void TdsTokenWriter::loginAck(const QString& version)
 {
+    const QStringList parts = version.split(QLatin1Char('.'));
     QByteArray body;
     put<quint8>(body, 1);  // SQL interface
     body += QByteArray::fromHex("74000004");  // TDS 7.4, in the order it is sent
     putBVarchar(body, QStringLiteral("Microsoft SQL Server"));
-    body += QByteArray::fromHex("10000fa0");  // 16.0.4000
+    put<quint8>(body, quint8(parts.value(0).toUInt()));
+    put<quint8>(body, quint8(parts.value(1).toUInt()));
+    put<quint16>(body, qToBigEndian(quint16(parts.value(2).toUInt())));  // the build number
     putSized(bytes_, 0xAD, body);
 }
 
@@ -97,35 +104,49 @@ void TdsTokenWriter::error(const SqlFailure& failure)
 
 void TdsTokenWriter::typeInfo(const SqlColumn& column)
 {
-    switch (column.type) {
-    case SqlType::Int: bytes_ += QByteArray::fromHex("2604"); break;
-    case SqlType::BigInt: bytes_ += QByteArray::fromHex("2608"); break;
-    case SqlType::Bit: bytes_ += QByteArray::fromHex("6801"); break;
-    case SqlType::NVarChar:
-        put<quint8>(bytes_, 0xE7);
-        put<quint16>(bytes_, quint16(column.size * 2));
-        bytes_ += latin1Collation;
-        break;
-    case SqlType::VarChar:
-        put<quint8>(bytes_, 0xA7);
-        put<quint16>(bytes_, quint16(column.size));
-        bytes_ += latin1Collation;
-        break;
-    case SqlType::VarBinary:
-        put<quint8>(bytes_, 0xA5);
-        put<quint16>(bytes_, quint16(column.size));
-        break;
-    case SqlType::VarBinaryMax:
-        put<quint8>(bytes_, 0xA5);
-        put<quint16>(bytes_, 0xFFFF);
-        break;
-    case SqlType::Image:
-        put<quint8>(bytes_, 0x22);
+    const bool max = CutToTextSize(column) && !IsLargeObject(column.type);
+    const auto sized = [&](quint8 token, bool collated) {
+        put<quint8>(bytes_, token);
+        put<quint16>(bytes_, max ? 0xFFFF : quint16(MaxLength(column)));
+        if (collated)
+            bytes_ += latin1Collation;
+    };
+    const auto large = [&](quint8 token, bool collated) {
+        put<quint8>(bytes_, token);
         put<quint32>(bytes_, 0x7FFFFFFF);
+        if (collated)
+            bytes_ += latin1Collation;
         put<quint8>(bytes_, 2);  // the table's name in parts
         putUsVarchar(bytes_, QStringLiteral("dbo"));
         putUsVarchar(bytes_, QStringLiteral("BAC1"));
+    };
+    switch (column.type) {
+    case SqlType::TinyInt:
+    case SqlType::SmallInt:
+    case SqlType::Int:
+    case SqlType::BigInt:
+        put<quint8>(bytes_, 0x26);
+        put<quint8>(bytes_, quint8(MaxLength(column)));
         break;
+    case SqlType::Bit: bytes_ += QByteArray::fromHex("6801"); break;
+    case SqlType::Numeric:
+    case SqlType::Decimal:
+        put<quint8>(bytes_, column.type == SqlType::Numeric ? 0x6C : 0x6A);
+        put<quint8>(bytes_, quint8(MaxLength(column)));
+        put<quint8>(bytes_, quint8(column.precision));
+        put<quint8>(bytes_, quint8(column.scale));
+        break;
+    case SqlType::UniqueIdentifier: bytes_ += QByteArray::fromHex("2410"); break;
+    case SqlType::Char: sized(0xAF, true); break;
+    case SqlType::VarChar: sized(0xA7, true); break;
+    case SqlType::NChar: sized(0xEF, true); break;
+    case SqlType::NVarChar: sized(0xE7, true); break;
+    case SqlType::Binary: sized(0xAD, false); break;
+    case SqlType::VarBinary:
+    case SqlType::VarBinaryMax: sized(0xA5, false); break;
+    case SqlType::Image: large(0x22, false); break;
+    case SqlType::Text: large(0x23, true); break;
+    case SqlType::NText: large(0x63, true); break;
     }
 }
 
@@ -144,53 +165,53 @@ void TdsTokenWriter::columns(const std::vector<SqlColumn>& columns)
 void TdsTokenWriter::value(const SqlColumn& column, const QVariant& value, qint64 textSize)
 {
     const bool null = value.isNull();
-    QByteArray bytes;
-    if (!null && column.type != SqlType::Int && column.type != SqlType::BigInt && column.type != SqlType::Bit)
-        bytes = column.type == SqlType::NVarChar ? utf16(value.toString())
-                : column.type == SqlType::VarChar ? value.toString().toLatin1()
-                                                  : value.toByteArray();
-    if (CutToTextSize(column.type))
-        bytes.truncate(textSize);
-    switch (column.type) {
-    case SqlType::Int:
-    case SqlType::BigInt:
-    case SqlType::Bit: {
-        const int size = column.type == SqlType::Int ? 4 : column.type == SqlType::BigInt ? 8 : 1;
-        put<quint8>(bytes_, null ? 0 : quint8(size));
-        if (!null) {
-            char little[8];
-            qToLittleEndian(value.toLongLong(), little);
-            bytes_.append(little, size);
-        }
-        break;
-    }
-    case SqlType::NVarChar:
-    case SqlType::VarChar:
-    case SqlType::VarBinary:
-        put<quint16>(bytes_, null ? 0xFFFF : quint16(bytes.size()));
+    if (IsInteger(column.type) || column.type == SqlType::UniqueIdentifier) {
+        QByteArray bytes = StoredBytes(value, column);
+        if (IsInteger(column.type))
+            std::reverse(bytes.begin(), bytes.end());  // little-endian on the wire
+        put<quint8>(bytes_, quint8(bytes.size()));
         bytes_ += bytes;
-        break;
-    case SqlType::VarBinaryMax:
-        // PLP: total length, chunks, a zero-length chunk to end.
-        put<quint64>(bytes_, null ? ~quint64(0) : quint64(bytes.size()));
+        return;
+    }
+    if (IsExactDecimal(column.type)) {
+        put<quint8>(bytes_, null ? 0 : quint8(MaxLength(column)));
         if (null)
-            break;
-        if (!bytes.isEmpty()) {
-            put<quint32>(bytes_, quint32(bytes.size()));
-            bytes_ += bytes;
-        }
-        put<quint32>(bytes_, 0);
-        break;
-    case SqlType::Image:
+            return;
+        if (MaxLength(column) > 9)
+            throw std::runtime_error("the scripted server sends numeric values of at most 18 digits");
+        const QString text = value.toString();
+        const qulonglong magnitude = QString(text).remove(QLatin1Char('-')).remove(QLatin1Char('.')).toULongLong();
+        put<quint8>(bytes_, text.startsWith(QLatin1Char('-')) ? 0 : 1);
+        char little[8];
+        qToLittleEndian(magnitude, little);
+        bytes_.append(little, MaxLength(column) - 1);
+        return;
+    }
+    QByteArray bytes = StoredBytes(value, column);
+    if (CutToTextSize(column))
+        bytes.truncate(textSize);
+    if (IsLargeObject(column.type)) {
         if (null) {
             put<quint8>(bytes_, 0);  // no text pointer
-            break;
+            return;
         }
         put<quint8>(bytes_, 16);
         bytes_ += QByteArray(16, '\x01') + QByteArray(8, '\x02');  // text pointer, timestamp
         put<quint32>(bytes_, quint32(bytes.size()));
         bytes_ += bytes;
-        break;
+    } else if (CutToTextSize(column)) {
+        // PLP: total length, chunks, a zero-length chunk to end.
+        put<quint64>(bytes_, null ? ~quint64(0) : quint64(bytes.size()));
+        if (null)
+            return;
+        if (!bytes.isEmpty()) {
+            put<quint32>(bytes_, quint32(bytes.size()));
+            bytes_ += bytes;
+        }
+        put<quint32>(bytes_, 0);
+    } else {
+        put<quint16>(bytes_, null ? 0xFFFF : quint16(bytes.size()));
+        bytes_ += bytes;
     }
 }
 

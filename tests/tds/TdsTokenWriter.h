@@ -14,7 +14,7 @@ public:
         RollbackTransaction = 10
     };
 
-    void loginAck();
+    void loginAck(const QString& version);  // "15.0.4153.1"
     void envChange(EnvChange type, const QString& now, const QString& before);
     void envChange(EnvChange type, const QByteArray& now, const QByteArray& before);
     void info(int number, const QString& text);

@@ -6,19 +6,28 @@
 #include <optional>
 #include <vector>
 
-// The SQL Server column types the scripted server can return.
-enum class SqlType { Int, BigInt, Bit, NVarChar, VarChar, VarBinary, VarBinaryMax, Image };
+// The SQL Server types the scripted server plays. Values are held as
+// qlonglong (integers), QString (text, and numeric/decimal as exact decimal
+// text), QUuid (uniqueidentifier) and QByteArray (binary).
+enum class SqlType {
+    TinyInt, SmallInt, Int, BigInt, Bit, Numeric, Decimal, UniqueIdentifier,
+    Char, VarChar, NChar, NVarChar, Binary, VarBinary, VarBinaryMax, Image, Text, NText
+};
 
 struct SqlColumn {
     QString name;  // empty for an unnamed expression
     SqlType type;
-    int size = 0;  // characters or bytes, for the sized types
+    int size = 0;  // characters or bytes, for the sized types; -1 for (max)
+    int precision = 0;  // numeric and decimal
+    int scale = 0;
+    bool nullable = true;
 };
 
 // Types whose values SQL Server cuts to the session's TEXTSIZE in results.
-inline bool CutToTextSize(SqlType type)
+inline bool CutToTextSize(const SqlColumn& column)
 {
-    return type == SqlType::VarBinaryMax || type == SqlType::Image;
+    return column.type == SqlType::VarBinaryMax || column.type == SqlType::Image || column.type == SqlType::Text ||
+           column.type == SqlType::NText || column.size < 0;
 }
 
 // One row; a null QVariant is SQL NULL.

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "tests/tds/TdsRequestReader.h"
+#include "tests/tds/TdsTypes.h"
+
+#include <functional>
+
+// An expression of a statement over the rows of one table, typed when it is
+// parsed as SQL Server types it when it compiles the statement. Evaluating
+// it may throw SqlFailure, as running the statement would fail.
+struct Expression {
+    SqlColumn type;  // named after the column for a bare column
+    std::function<QVariant(size_t row)> value;
+};
+// SQL's three-valued truth: nullopt is UNKNOWN.
+using Condition = std::function<std::optional<bool>(size_t row)>;
+
+// What expressions are evaluated against.
+struct ExpressionScope {
+    std::function<std::optional<size_t>(const QString& name)> column;  // by name, unquoted
+    std::function<SqlColumn(size_t column)> columnType;
+    std::function<QVariant(size_t row, size_t column)> cell;
+    std::function<const RpcParameter*(const QString& token)> parameter;  // "?" takes the next one
+    bool caseSensitive = false;
+    int serverMajorVersion = 16;
+};
+
+// Parses the expressions the program's statements use: columns, parameters,
+// literals, NULL, CAST, CONVERT, DATALENGTH, SUBSTRING, HASHBYTES, CASE WHEN,
+// "=", IS [NOT] NULL and AND. Throws SqlFailure for what SQL Server refuses to
+// compile (Msg 207, 402...), std::runtime_error for what it does not play.
+class ExpressionParser {
+public:
+    ExpressionParser(const QString& text, const ExpressionScope& scope);
+
+    Expression expression();
+    Condition condition();
+    // The next word, if it is this keyword (case-insensitive); consumed.
+    bool accept(const QString& keyword);
+    bool acceptPunctuation(const QString& punctuation);
+    void expect(const QString& punctuation);  // throws Msg 102 when it is not next
+    QString word();  // the next identifier or keyword, unquoted; consumed
+    bool atEnd() const { return at_ >= tokens_.size(); }
+    void expectEnd();  // throws Msg 102 when anything is left
+
+private:
+    struct Token {
+        enum Kind { Word, QuotedWord, Number, String, Parameter, Punctuation } kind;
+        QString text;
+        bool wide = false;  // N'...'
+    };
+
+    const Token& peek() const;
+    Token take();
+    SqlColumn type();
+    Condition predicate();
+    Expression primary();
+    Expression column(const QString& name);
+    Expression function(const QString& name);
+
+    std::vector<Token> tokens_;
+    size_t at_ = 0;
+    const ExpressionScope& scope_;
+};
