@@ -28,6 +28,10 @@ struct KeyPart {
     QString placeholder;  // the value compared with: "?" or the "?" cast to the compared type
     int column;           // the table column it comes from; -1 for the rowid
     Of of;
+    // The server compares the column with the value read, bound back through
+    // the placeholder, exactly as it orders the column: rows can be read in
+    // its order, each page after the last value read.
+    bool ordered = false;
 };
 
 struct TableSchema {
@@ -37,8 +41,7 @@ struct TableSchema {
     // the rows the other parts have found, since digesting is costly.
     // Rows equal in every part are interchangeable.
     std::vector<KeyPart> key;
-    // The key is unique and never NULL, all of its parts Of::Value: rows can
-    // be read in its order, a page at a time, each page after the last key read.
+    // The key is unique and never NULL, all of its parts Of::Value.
     bool unique;
 };
 

@@ -29,14 +29,15 @@ std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owne
     if (const std::optional<SimpleSelect> select = ParseSimpleSelect(statement)) {
         const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
         if (table && !table->key.empty() && result->layOut(*select, *table)) {
-            if (table->unique) {
+            if (table->unique && std::all_of(table->key.begin(), table->key.end(), [](const KeyPart& p) { return p.ordered; })) {
                 result->paging_ = Paging{select->where, {}, false};
                 result->readPage();
                 result->eof_ = result->rows_.empty();
                 return result;
             }
-            // Rows that only all their columns tell apart cannot be read
-            // after the last one read: all are held.
+            // Rows that only all their columns tell apart, or whose key the
+            // server may order otherwise than it compares the value read,
+            // cannot be read after the last one read: all are held.
             QString rewritten = QStringLiteral("select %1 from %2").arg(result->selected_.join(QStringLiteral(", ")),
                                                                         QuoteIdentifier(table->name));
             if (!select->where.isEmpty())
@@ -124,25 +125,23 @@ bool ResultSet::readPage()
     return true;
 }
 
-// The rows after the last key read, in key order:
-// a > x or a = x and (b > y or b = y and c > z).
+// The rows after the last key read, in key order, in a form an index on the
+// key can seek: a >= x and (a > x or b >= y and (b > y or c > z)).
 QString ResultSet::afterLastKey(QVariantList& parameters) const
 {
+    const int parts = int(table_->key.size());
     QString condition;
-    for (int i = int(table_->key.size()) - 1; i >= 0; --i) {
+    for (int i = parts - 1; i >= 0; --i) {
         const KeyPart& part = table_->key[i];
         const QString after = QStringLiteral("%1 > %2").arg(part.compared, part.placeholder);
-        condition = condition.isEmpty()
-                        ? after
-                        : QStringLiteral("(%1 or %2 = %3 and %4)").arg(after, part.compared, part.placeholder, condition);
+        condition = i == parts - 1 ? after
+                                   : QStringLiteral("%1 >= %2 and (%3 or %4)").arg(part.compared, part.placeholder, after, condition);
     }
-    QVariantList values;
-    for (int i = 0; i < int(table_->key.size()); ++i) {
-        values << paging_->after[i];
-        if (i + 1 < int(table_->key.size()))
-            values << paging_->after[i];
+    for (int i = 0; i < parts; ++i) {
+        parameters << paging_->after[i];
+        if (i + 1 < parts)
+            parameters << paging_->after[i];
     }
-    parameters << values;
     return condition;
 }
 

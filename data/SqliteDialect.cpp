@@ -109,7 +109,7 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     }
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
-            table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value});
+            table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value, true});
         return table;
     }
     // A table without rowid always has a primary key, and it is never NULL.
@@ -117,7 +117,8 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     for (const auto& [position, column] : primaryKey)
     {
         const QString quoted = QuoteIdentifier(table.columns[column].name);
-        table.key.push_back({quoted, quoted, QStringLiteral("?"), column, KeyPart::Of::Value});
+        // Comparisons and ORDER BY take the column's own collation alike.
+        table.key.push_back({quoted, quoted, QStringLiteral("?"), column, KeyPart::Of::Value, true});
     }
     return table;
 }
