@@ -1,5 +1,6 @@
 #include "batch/BatchMain.h"
 
+#include "batch/BackupFolder.h"
 #include "batch/BatchErrors.h"
 #include "batch/CertificateAdvice.h"
 #include "batch/CommandLine.h"
@@ -7,7 +8,10 @@
 #include "batch/Password.h"
 #include "batch/PipelinedRun.h"
 #include "batch/Progress.h"
+#include "batch/RestoreRun.h"
+#include "batch/RunReport.h"
 #include "batch/Summary.h"
+#include "batch/ValueLogs.h"
 #include "convert/ImageTable.h"
 #include "data/UDataModule.h"
 
@@ -65,29 +69,64 @@ void Connect(TDataModule1& dataModule, const CertificateCheck& certificate)
             QStringLiteral("database \"%1\" has no table BAC1").arg(dataModule.InitialCatalog).toStdString());
 }
 
-// The run with its progress and summary; the summary is printed even when a
-// failure stops the run, before the failure passes on.
+// Runs the job and prints its summary, even when a failure stops the job,
+// before the failure passes on. Returns the exit code.
+template <class Job, class Summary>
+int Summarized(Job& job, Summary summary)
+{
+    try {
+        job.Run();
+    } catch (...) {
+        summary(RunEnd::Failed, kFailed);
+        throw;
+    }
+    return job.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+}
+
+// The run with its progress and summary.
 int Convert(TDataModule1& dataModule, const BatchOptions& options)
 {
+    // A backup or report that cannot be written stops the run before any write.
+    std::optional<BackupFolder> backup;
+    std::optional<RunReport> report;
+    ValueLogs logs;
+    if (!options.backup.isEmpty())
+        logs.add(backup.emplace(options.backup));
+    if (!options.report.isEmpty())
+        logs.add(report.emplace(options.report, options.dryRun));
     Connect(dataModule, options.certificate);
     const qint64 total = CountPictures(dataModule);
     QElapsedTimer clock;
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); });
-    const auto summary = [&](RunEnd end, int exitCode) {
+                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); },
+                     logs.empty() ? nullptr : &logs);
+    return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.Finish();
         return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
                            exitCode);
-    };
-    try {
-        run.Run();
-    } catch (...) {
-        summary(RunEnd::Failed, kFailed);
-        throw;
-    }
-    return run.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+    });
+}
+
+// The same rules as a conversion; the values left alone are listed on
+// standard error once the progress is done.
+int Restore(TDataModule1& dataModule, const BatchOptions& options)
+{
+    Connect(dataModule, options.certificate);
+    const qint64 total = CountPictures(dataModule);
+    QElapsedTimer clock;
+    clock.start();
+    Progress progress(stderr, total, console::IsTerminal(stderr));
+    RestoreRun run(dataModule, options.restore, options.dryRun, console::CatchStopRequests(),
+                   [&progress] { progress.ValueDone(); });
+    return Summarized(run, [&](RunEnd end, int exitCode) {
+        progress.Finish();
+        for (const QString& line : run.Tally().leftAlone)
+            Print(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
+        return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
+                           "summary", exitCode);
+    });
 }
 
 }  // namespace
@@ -102,6 +141,8 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         options = ParseCommandLine(arguments);
         if (options.help)
             return PrintResult(HelpText(), "help", 0);
+        if (options.version)
+            return PrintResult(VersionText(), "version", 0);
         try {
             // Only the SQL Server profile knows how to check certificates.
             dataModule.emplace(options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc);
@@ -115,7 +156,7 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         return kBadUsage;
     }
     try {
-        return Convert(*dataModule, options);
+        return options.restore.isEmpty() ? Convert(*dataModule, options) : Restore(*dataModule, options);
     } catch (const std::exception& error) {
         return Failed(error);
     }

@@ -38,6 +38,22 @@ const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
                                                      "of the system's (FreeTDS only; Microsoft's driver reads only the "
                                                      "system's store)."),
                                       QStringLiteral("file"));
+const QCommandLineOption backupOption(QStringLiteral("backup"),
+                                      QStringLiteral("Before a value is replaced, keep its original bytes in a file "
+                                                     "under DIR, listed in DIR/manifest.csv, flushed to disk before "
+                                                     "the write that replaces it is committed."),
+                                      QStringLiteral("DIR"));
+const QCommandLineOption restoreOption(QStringLiteral("restore"),
+                                       QStringLiteral("Put the originals kept by --backup DIR back, where the stored "
+                                                      "value is still exactly the JPEG that replaced it; values "
+                                                      "changed since are left alone and listed."),
+                                       QStringLiteral("DIR"));
+const QCommandLineOption reportOption(QStringLiteral("report"),
+                                      QStringLiteral("Write one CSV line per visited value (column, key, BCE01, "
+                                                     "outcome, bytes before, bytes after) as the run goes."),
+                                      QStringLiteral("FILE"));
+const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                       QStringLiteral("Show the version and exit."));
 const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                     QStringLiteral("Show this help and exit."));
 
@@ -49,7 +65,7 @@ void SetUp(QCommandLineParser& parser)
         "readable bitmaps are left as they are and not rewritten."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({serverOption, userOption, databaseOption, dryRunOption, jobsOption, verifyCertificateOption,
-                       caFileOption, helpOption});
+                       caFileOption, backupOption, restoreOption, reportOption, versionOption, helpOption});
 }
 
 QString Required(const QCommandLineParser& parser, const QCommandLineOption& option)
@@ -96,10 +112,21 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
         options.help = true;
         return options;
     }
+    if (parser.isSet(versionOption)) {
+        options.version = true;
+        return options;
+    }
     options.connection.DataSource = Required(parser, serverOption);
     options.connection.UserID = Required(parser, userOption);
     options.connection.InitialCatalog = Required(parser, databaseOption);
     options.dryRun = parser.isSet(dryRunOption);
+    options.backup = parser.value(backupOption);
+    options.restore = parser.value(restoreOption);
+    options.report = parser.value(reportOption);
+    if (!options.restore.isEmpty() && (!options.backup.isEmpty() || !options.report.isEmpty()))
+        throw UsageError(QStringLiteral("--restore takes neither --backup nor --report"));
+    if (options.dryRun && !options.backup.isEmpty())
+        throw UsageError(QStringLiteral("a dry run replaces nothing, so --backup has nothing to keep"));
     options.jobs = QThread::idealThreadCount();
     if (parser.isSet(jobsOption)) {
         bool number = false;
@@ -111,6 +138,11 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
     }
     options.certificate = ParseCertificateCheck(parser);
     return options;
+}
+
+QString VersionText()
+{
+    return QStringLiteral("bmp2jpg-batch " BMP2JPG_VERSION "\n");
 }
 
 QString HelpText()
@@ -128,6 +160,13 @@ QString HelpText()
                "  Never given on the command line. Taken from the environment variable\n"
                "  %1 when it is set (even to nothing), otherwise asked for on\n"
                "  the terminal without echo. An embedded server ignores it.\n"
+               "\n"
+               "A way back:\n"
+               "  --backup DIR keeps the original of every value replaced, named after the\n"
+               "  row's key, with DIR/manifest.csv listing key, BCE01, column, sizes and\n"
+               "  SHA-256 of the original and of the JPEG. A folder used before is added to.\n"
+               "  --restore DIR (with --server, --user, --database) writes the originals\n"
+               "  back; --dry-run with it says what would be restored.\n"
                "\n"
                "While it runs:\n"
                "  Progress goes to standard error: a bar with count, rate and time left on a\n"

@@ -9,16 +9,21 @@
 // What the command line asks for. The password is never among it.
 struct BatchOptions {
     bool help = false;
+    bool version = false;
     ConnectionSettings connection;  // DataSource, UserID, InitialCatalog
     bool dryRun = false;
     int jobs = 1;
     CertificateCheck certificate;  // of a SQL Server
+    QString backup;   // folder to keep each replaced value in; empty: none
+    QString restore;  // backup folder to put back; empty: convert
+    QString report;   // CSV file of every visited value; empty: none
 };
 
 // Reads the arguments (without the program name); throws UsageError.
 BatchOptions ParseCommandLine(const QStringList& arguments);
 
 QString HelpText();
+QString VersionText();
 
 // The variable a password may come from.
 inline constexpr char kPasswordVariable[] = "BMP2JPG_PASSWORD";

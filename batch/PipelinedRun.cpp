@@ -36,7 +36,8 @@ void ParallelEncoder::Abandon()
 }
 
 PipelinedRun::PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
-                           std::function<void()> valueDone, std::function<void(int values)> valuesUndone)
-    : Encoder(jobs), Walk(dataModule, Encoder, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone)})
+                           std::function<void()> valueDone, std::function<void(int values)> valuesUndone,
+                           ValueLog* log)
+    : Encoder(jobs), Walk(dataModule, Encoder, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone), log})
 {
 }

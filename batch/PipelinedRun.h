@@ -34,7 +34,8 @@ private:
 class PipelinedRun {
 public:
     PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
-                 std::function<void()> valueDone, std::function<void(int values)> valuesUndone = {});
+                 std::function<void()> valueDone, std::function<void(int values)> valuesUndone = {},
+                 ValueLog* log = nullptr);
 
     // Throws the first failure, naming its row and column; values committed
     // before it stay converted.

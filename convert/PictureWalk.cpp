@@ -3,7 +3,9 @@
 #include "convert/ImageTable.h"
 #include "data/UDataModule.h"
 
+#include <exception>
 #include <stdexcept>
+#include <utility>
 
 struct PictureWalk::Pass {
     const QString& column;
@@ -54,6 +56,7 @@ void PictureWalk::Run()
         Columns.push_back({pass.column, {}});
     for (int i = 0; i < int(PicturePasses().size()) && !StoppedEarly; ++i)
         RunPass(PicturePasses()[i], i);
+    ThrowLogFailure();
 }
 
 void PictureWalk::RunPass(const PicturePass& picturePass, int column)
@@ -83,6 +86,8 @@ void PictureWalk::RunPass(const PicturePass& picturePass, int column)
         // The rows in hand are not written; the rows written before stay,
         // unless the engine has rolled them back, which the tallies then show.
         Converter.Abandon();
+        for (const InHand& abandoned : Pending)
+            RecordFailure(abandoned.value);
         Pending.clear();
         try {
             query.CommitPosted();
@@ -95,20 +100,23 @@ void PictureWalk::RunPass(const PicturePass& picturePass, int column)
 
 void PictureWalk::Visit(Pass& pass)
 {
+    ThrowLogFailure();
     ColumnTally& tally = Columns[pass.columnIndex];
+    const QString row = RowName(pass.bce01);
+    const VisitedValue value = Visited(pass, row);
     if (!MayBeBitmap(pass.field)) {
-        const qint64 bytes = pass.field.BlobSize();
-        tally.Add(KindWithoutFetching(pass.field), bytes, bytes);
+        const ValueKind kind = KindWithoutFetching(pass.field);
+        tally.Add(kind, value.bytes, value.bytes);
+        Record(value, kind, value.bytes);
         Settings.valueDone();
         return;
     }
     TQuery& query = DataModule.qry1;
-    const QString row = RowName(pass.bce01);
     const int recNo = query.RecNo();
-    const qint64 bytes = pass.field.BlobSize();
-    std::optional<QByteArray> bmp = ReadValue(pass, row);
+    std::optional<QByteArray> bmp = ReadValue(pass, row, value);
     if (!bmp) {
-        tally.Add(ValueKind::ChangedMeanwhile, bytes, bytes);
+        tally.Add(ValueKind::ChangedMeanwhile, value.bytes, value.bytes);
+        Record(value, ValueKind::ChangedMeanwhile, value.bytes);
         Settings.valueDone();
         return;
     }
@@ -117,7 +125,7 @@ void PictureWalk::Visit(Pass& pass)
     std::optional<std::pair<InHand, std::optional<QByteArray>>> oldest;
     if (!Pending.empty() && int(Pending.size()) >= Converter.Capacity())
         oldest = TakeOldest(pass);
-    Pending.push_back({recNo, row, bytes});
+    Pending.push_back({recNo, row, value, Settings.log ? *bmp : QByteArray()});
     AtValue(row, pass.column, [&] { Converter.Start(pass.bce01.AsString(), std::move(*bmp)); });
     if (oldest) {
         Store(pass, oldest->first, oldest->second);
@@ -129,7 +137,17 @@ void PictureWalk::Visit(Pass& pass)
     }
 }
 
-std::optional<QByteArray> PictureWalk::ReadValue(Pass& pass, const QString& row)
+VisitedValue PictureWalk::Visited(const Pass& pass, const QString& row) const
+{
+    VisitedValue value{pass.column, {}, {}, pass.field.BlobSize()};
+    if (Settings.log) {
+        value.key = AtValue(row, pass.column, [&] { return DataModule.qry1.RowKey(); });
+        value.bce01 = pass.bce01.AsString();
+    }
+    return value;
+}
+
+std::optional<QByteArray> PictureWalk::ReadValue(Pass& pass, const QString& row, const VisitedValue& value)
 {
     TQuery& query = DataModule.qry1;
     try {
@@ -144,6 +162,7 @@ std::optional<QByteArray> PictureWalk::ReadValue(Pass& pass, const QString& row)
         }
         return AtValue(row, pass.column, [&] { return pass.field.ReadForUpdate(); });
     } catch (const std::exception&) {
+        RecordFailure(value);
         // The rows before this one are written, as a run one row at a time would have.
         StoreAll(pass);
         throw;
@@ -160,16 +179,27 @@ std::pair<PictureWalk::InHand, std::optional<QByteArray>> PictureWalk::TakeOldes
 void PictureWalk::Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg)
 {
     ColumnTally& tally = Columns[pass.columnIndex];
+    const qint64 bytes = value.value.bytes;
     if (!jpeg) {
-        tally.Add(ValueKind::UnreadableBitmap, value.bytes, value.bytes);
+        tally.Add(ValueKind::UnreadableBitmap, bytes, bytes);
+        Record(value.value, ValueKind::UnreadableBitmap, bytes);
     } else if (Settings.dryRun) {
-        tally.Add(ValueKind::Bitmap, value.bytes, jpeg->size());
+        tally.Add(ValueKind::Bitmap, bytes, jpeg->size());
+        Record(value.value, ValueKind::Bitmap, jpeg->size());
     } else {
-        AtValue(value.row, pass.column, [&] {
-            DataModule.qry1.SetRecNo(value.recNo);
-            StoreConversion(DataModule.qry1, pass.field, *jpeg);
-        });
-        Uncommitted.push_back({pass.columnIndex, value.bytes, jpeg->size()});
+        try {
+            AtValue(value.row, pass.column, [&] {
+                // The way back is kept before the write that needs it.
+                if (Settings.log)
+                    Settings.log->beforeWrite(value.value, value.original, *jpeg);
+                DataModule.qry1.SetRecNo(value.recNo);
+                StoreConversion(DataModule.qry1, pass.field, *jpeg);
+            });
+        } catch (const std::exception&) {
+            RecordFailure(value.value);
+            throw;
+        }
+        Uncommitted.push_back({pass.columnIndex, value.value, jpeg->size()});
     }
     Settings.valueDone();
 }
@@ -212,11 +242,44 @@ void PictureWalk::Settle(int rows, bool stored)
     for (; rows > 0 && !Uncommitted.empty(); --rows) {
         const Written written = Uncommitted.front();
         Uncommitted.pop_front();
-        if (stored)
-            Columns[written.column].Add(ValueKind::Bitmap, written.bytes, written.bytesAfter);
-        else
+        if (stored) {
+            Columns[written.column].Add(ValueKind::Bitmap, written.value.bytes, written.bytesAfter);
+            Record(written.value, ValueKind::Bitmap, written.bytesAfter);
+        } else {
             ++undone;
+            RecordFailure(written.value);
+        }
     }
     if (undone > 0)
         Settings.valuesUndone(undone);
+}
+
+// The log is told from inside the data layer's commit listener too: its own
+// failure waits for the next value rather than unwinding through a commit.
+void PictureWalk::Record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter)
+{
+    if (!Settings.log || LogFailure)
+        return;
+    try {
+        Settings.log->outcome(value, kind, bytesAfter);
+    } catch (const std::exception&) {
+        LogFailure = std::current_exception();
+    }
+}
+
+void PictureWalk::RecordFailure(const VisitedValue& value)
+{
+    if (!Settings.log || LogFailure)
+        return;
+    try {
+        Settings.log->failed(value);
+    } catch (const std::exception&) {
+        LogFailure = std::current_exception();
+    }
+}
+
+void PictureWalk::ThrowLogFailure()
+{
+    if (LogFailure)
+        std::rethrow_exception(std::exchange(LogFailure, nullptr));
 }

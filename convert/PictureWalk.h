@@ -1,5 +1,6 @@
 #pragma once
 
+#include "convert/ValueLog.h"
 #include "convert/ValueTally.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -46,6 +48,7 @@ public:
         // The engine rolled back a group of written values: that many visited
         // values are as they were after all.
         std::function<void(int values)> valuesUndone;
+        ValueLog* log = nullptr;  // told of every value; it needs a table with a key
     };
 
     PictureWalk(TDataModule1& dataModule, PictureConverter& converter, Options options);
@@ -62,23 +65,28 @@ private:
     struct InHand {
         int recNo;
         QString row;  // as failures name it
-        qint64 bytes;
+        VisitedValue value;
+        QByteArray original;  // kept for the log only
     };
     struct Written {
         int column;
-        qint64 bytes;
+        VisitedValue value;
         qint64 bytesAfter;
     };
 
     void RunPass(const PicturePass& picturePass, int column);
     void Visit(Pass& pass);
-    std::optional<QByteArray> ReadValue(Pass& pass, const QString& row);
+    std::optional<QByteArray> ReadValue(Pass& pass, const QString& row, const VisitedValue& value);
     std::pair<InHand, std::optional<QByteArray>> TakeOldest(const Pass& pass);
     void Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
     void StoreFarBehind(Pass& pass);
     void StoreAll(Pass& pass);
     void Commit(const Pass& pass);
     void Settle(int rows, bool stored);
+    VisitedValue Visited(const Pass& pass, const QString& row) const;
+    void Record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter);
+    void RecordFailure(const VisitedValue& value);
+    void ThrowLogFailure();
 
     TDataModule1& DataModule;
     PictureConverter& Converter;
@@ -87,4 +95,5 @@ private:
     std::deque<Written> Uncommitted;  // written in the open commit group
     std::vector<ColumnTally> Columns;
     bool StoppedEarly = false;
+    std::exception_ptr LogFailure;  // the log's first failure, not yet thrown
 };

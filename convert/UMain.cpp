@@ -2,6 +2,7 @@
 
 #include "convert/ConversionRun.h"
 #include "convert/ImageTable.h"
+#include "convert/ScratchRoot.h"
 #include "data/UDataModule.h"
 #include "ui/Controls.h"
 #include "ui/ErrorDisplay.h"
@@ -103,7 +104,7 @@ void TFormMain::RunConversion()
     // table of JPEGs passes thousands of rows a second.
     QElapsedTimer sinceEvents;
     TConversionRun run(
-        DataModule, ExeFolder(),
+        DataModule, ScratchRoot(),
         [this, &sinceEvents] {
             pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
             if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 20) {

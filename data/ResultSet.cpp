@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 #include <QSqlField>
 
+#include <algorithm>
+
 namespace {
 
 const QVariant nullBytes{QMetaType::fromType<QByteArray>()};
@@ -333,6 +335,47 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
         !bytes->startsWith(slot(f.headSlot).toByteArray()))
         return std::nullopt;
     return bytes;
+}
+
+namespace {
+
+// A key value as an SQL literal, so that values of different types never
+// give the same text.
+QString keyLiteral(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    switch (value.metaType().id()) {
+    case QMetaType::QByteArray:
+        return QStringLiteral("0x") + QString::fromLatin1(value.toByteArray().toHex());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return value.toString();
+    default:
+        return u'\'' + value.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
+    }
+}
+
+}  // namespace
+
+QString ResultSet::rowKey() const
+{
+    // A table without a key is told by sizes and digests of whole rows,
+    // which do not name one row.
+    const bool named = table_ && std::all_of(table_->key.begin(), table_->key.end(),
+                                             [](const KeyPart& part) { return part.of == KeyPart::Of::Value; });
+    if (!named)
+        throw failure(QStringLiteral("Table has no primary key or unique key to name each row by"));
+    QStringList parts;
+    for (int i = 0; i < int(table_->key.size()); ++i) {
+        const KeyPart& part = table_->key[i];
+        const QString name = part.column < 0 ? part.selected : table_->columns[part.column].name;
+        parts << name + u'=' + keyLiteral(slot(keySlot_ + i));
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 EDatabaseError ResultSet::failure(const QString& text) const

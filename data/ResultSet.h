@@ -52,6 +52,10 @@ public:
     // can change it before our write; nullopt when it is no longer what the
     // row showed when the rows were read.
     std::optional<QByteArray> readForUpdate(int field);
+    // The current row's key as text, e.g. `ID=42` or `code='A-1', n=2`: equal
+    // texts are the same row. Throws when the table has no key that names
+    // each row on its own.
+    QString rowKey() const;
 
     void edit();
     void setBlob(int field, const QByteArray& bytes);

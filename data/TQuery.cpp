@@ -87,6 +87,11 @@ TField TQuery::FieldByName(const QString& name)
     return TField(*this, *field);
 }
 
+QString TQuery::RowKey() const
+{
+    return open().rowKey();
+}
+
 void TQuery::Edit()
 {
     open().edit();

@@ -39,6 +39,9 @@ public:
     void SetRecNo(int recNo);
     static int RowsKeptBehind();
     TField FieldByName(const QString& name);  // ignores case
+    // The current row's key as text (`ID=42`); equal texts name the same row.
+    // Throws when the table has no unique key.
+    QString RowKey() const;
 
     void Edit();
     void Post();          // writes the changed columns of the current row

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc
   unixodbc-dev tdsodbc libsqliteodbc
   libjpeg62-turbo-dev libjpeg-turbo-progs imagemagick
-  fonts-wqy-microhei xvfb xauth sqlite3
+  fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev
 )
 
 missing=()

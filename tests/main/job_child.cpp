@@ -1,6 +1,7 @@
 // The conversion run without windows, in a process of its own, so tests can
 // kill it or starve it of disk space: job_child <server folder> <database>.
 #include "convert/ConversionRun.h"
+#include "convert/ScratchRoot.h"
 #include "data/UDataModule.h"
 
 #include <QCoreApplication>
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
     if (!dataModule.Connect())
         return 3;
     try {
-        TConversionRun(dataModule, ExeFolder(), [] {}).Run();
+        TConversionRun(dataModule, ScratchRoot(), [] {}).Run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

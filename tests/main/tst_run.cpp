@@ -3,9 +3,11 @@
 // original bytes or its finished JPEG.
 #include "convert/ConversionRun.h"
 #include "convert/ScratchFiles.h"
+#include "convert/ScratchRoot.h"
 #include "data/UDataModule.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ExpectedValues.h"
+#include "tests/main/KillTest.h"
 #include "tests/main/LockedRowTable.h"
 #include "tools/demo/StoredPictures.h"
 #include "tools/demo/ImageTableReader.h"
@@ -32,22 +34,11 @@ class RunReliabilityTest : public QObject {
 private slots:
     void killedAtRandomMomentsLeavesEveryValueWholeThenFinishes()
     {
-        {
-            ImageTableWriter table(DatabaseFile());
-            for (int i = 0; i < 24; ++i)
-                table.AddRow(QStringLiteral("k%1").arg(i % 20), stored::Bmp24(640, 480, i),
-                             i % 3 ? std::optional<QByteArray>(stored::Bmp24(320, 240, 100 + i)) : std::nullopt);
-            table.AddRow(QStringLiteral("jpeg"), stored::Jpeg(64, 48, 2), QByteArray("text"));
-        }
+        WriteKillTestTable(DatabaseFile());
         const auto original = ReadImageTable(DatabaseFile());
         const auto finished = FinishedTable(original);
 
-        // BMP2JPG_TEST_SEED repeats a run's kill moments.
-        const quint32 seed = qEnvironmentVariableIsSet("BMP2JPG_TEST_SEED")
-                                 ? quint32(qEnvironmentVariableIntValue("BMP2JPG_TEST_SEED"))
-                                 : 20261209;
-        qInfo("seed %u", seed);
-        QRandomGenerator generator(seed);
+        QRandomGenerator generator(KillSeed());
         auto* random = &generator;
         for (int kill = 0; kill < 12; ++kill) {
             QProcess job;
@@ -142,6 +133,33 @@ private slots:
         QFETCH(QString, identifier);
         QFETCH(QString, name);
         QCOMPARE(ScratchFileName(identifier), name);
+    }
+
+    void scratchFoldersInTheUsersCacheOnlyWhenInstalled_data()
+    {
+        QTest::addColumn<QString>("exe");    // the executable's folder, under a scratch root
+        QTest::addColumn<QString>("share");  // a folder made there; empty: none
+        QTest::addColumn<QString>("cache");  // the user's cache folder; empty: none known
+        QTest::addColumn<QString>("root");   // where the scratch folders go
+        QTest::newRow("build tree") << "build/app" << "" << "home/.cache" << "build/app";
+        QTest::newRow("portable copy in a bin folder") << "tool/bin" << "" << "home/.cache" << "tool/bin";
+        QTest::newRow("installed") << "usr/bin" << "usr/share/bmp2jpg" << "home/.cache" << "home/.cache/bmp2jpg";
+        QTest::newRow("installed, no cache folder known") << "usr/bin" << "usr/share/bmp2jpg" << "" << "usr/bin";
+        QTest::newRow("another program's share folder") << "usr/bin" << "usr/share/other" << "home/.cache" << "usr/bin";
+    }
+    void scratchFoldersInTheUsersCacheOnlyWhenInstalled()
+    {
+        QFETCH(QString, exe);
+        QFETCH(QString, share);
+        QFETCH(QString, cache);
+        QFETCH(QString, root);
+        const QTemporaryDir scratch;
+        const QDir base(scratch.path());
+        QVERIFY(base.mkpath(exe));
+        if (!share.isEmpty())
+            QVERIFY(base.mkpath(share));
+        const std::filesystem::path made = ScratchRootFor(base.filePath(exe), cache.isEmpty() ? cache : base.filePath(cache));
+        QCOMPARE(QString::fromStdU16String(made.u16string()), base.filePath(root));
     }
 
 private:

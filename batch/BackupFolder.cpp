@@ -1,0 +1,92 @@
+#include "batch/BackupFolder.h"
+
+#include "batch/BackupManifest.h"
+#include "batch/CsvLine.h"
+#include "batch/DurableFile.h"
+
+#include <QDir>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kLongestName = 120;
+
+[[noreturn]] void CannotWrite(const QString& folder, const QString& reason)
+{
+    throw std::runtime_error(QStringLiteral("cannot write the backup folder \"%1\": %2")
+                                 .arg(QDir::toNativeSeparators(folder), reason)
+                                 .toStdString());
+}
+
+}  // namespace
+
+QString BackupFileName(const QString& key)
+{
+    // Upper case is escaped too, so names differ where case is ignored.
+    QString name;
+    for (const char c : key.toUtf8()) {
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '=' || c == '-' || c == '_' || c == '.')
+            name += QLatin1Char(c);
+        else
+            name += QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    if (name.size() > kLongestName)
+        name = name.left(kLongestName - 17) + u'~' + Sha256Hex(key.toUtf8()).left(16);
+    return name;
+}
+
+BackupFolder::BackupFolder(const QString& folder) : folder_(QDir(folder).absolutePath())
+{
+    if (!QDir().mkpath(folder_))
+        CannotWrite(folder_, QStringLiteral("it cannot be created"));
+    manifest_.setFileName(QDir(folder_).filePath(QLatin1String(kManifestName)));
+    const bool isNew = !manifest_.exists();
+    if (!manifest_.open(QIODevice::ReadWrite))
+        CannotWrite(folder_, manifest_.errorString());
+    try {
+        if (isNew) {
+            AppendDurably(manifest_, CsvLine(ManifestHeader()).toUtf8());
+            SyncFolder(folder_);
+        } else {
+            // A line cut short by a kill belongs to no replaced value.
+            const QByteArray text = manifest_.readAll();
+            const qint64 whole = text.lastIndexOf('\n') + 1;
+            if (whole < text.size() && !manifest_.resize(whole))
+                CannotWrite(folder_, manifest_.errorString());
+            manifest_.seek(whole);
+            ReadManifest(folder_);
+        }
+    } catch (const std::runtime_error& error) {
+        CannotWrite(folder_, QString::fromUtf8(error.what()));
+    }
+}
+
+QString BackupFolder::keepOriginal(const QString& column, const QString& key, const QByteArray& original)
+{
+    const QDir folder(folder_);
+    if (!folder.exists(column)) {
+        if (!folder.mkdir(column))
+            CannotWrite(folder_, QStringLiteral("folder %1 cannot be created").arg(column));
+        SyncFolder(folder_);
+    }
+    // A key kept before (converted, restored, converted again) keeps its file.
+    const QString name = BackupFileName(key);
+    for (int copy = 1;; ++copy) {
+        const QString file = column + u'/' + name + (copy == 1 ? QString() : QStringLiteral("~%1").arg(copy)) +
+                             QStringLiteral(".bmp");
+        if (folder.exists(file))
+            continue;
+        WriteNewFileDurably(folder.filePath(file), original);
+        SyncFolder(folder.filePath(column));
+        return file;
+    }
+}
+
+void BackupFolder::beforeWrite(const VisitedValue& value, const QByteArray& original, const QByteArray& replacement)
+{
+    const QString file = keepOriginal(value.column, value.key, original);
+    AppendDurably(manifest_, ManifestLine({value.column, value.key, value.bce01, file, original.size(), Sha256Hex(original),
+                                           replacement.size(), Sha256Hex(replacement)})
+                                 .toUtf8());
+}

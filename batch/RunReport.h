@@ -1,0 +1,31 @@
+#pragma once
+
+#include "convert/ValueLog.h"
+
+#include <QFile>
+#include <QString>
+
+// --report: one CSV line per visited value (column, key, BCE01, outcome,
+// bytes before and after), written as the run goes. A written value's line
+// follows its commit, so the file holds every value committed so far.
+class RunReport : public ValueLog {
+public:
+    // Creates or empties the file; throws when it cannot be written.
+    RunReport(const QString& path, bool dryRun);
+    ~RunReport() override;
+
+    void beforeWrite(const VisitedValue&, const QByteArray&, const QByteArray&) override {}
+    void outcome(const VisitedValue& value, ValueKind kind, qint64 bytesAfter) override;
+    void failed(const VisitedValue& value) override;
+
+    // The outcomes as the report spells them.
+    static QString OutcomeName(ValueKind kind, bool dryRun);
+    static QString FailedName() { return QStringLiteral("failed"); }
+
+private:
+    void line(const VisitedValue& value, const QString& outcome, qint64 bytesAfter);
+    void write(const QString& line);
+
+    QFile file_;
+    bool dryRun_;
+};

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# test-package.sh <build dir> <version> <job_child> <bmp2jpg-make-demo>
+set -euo pipefail
+build=$1 version=$2 job_child=$3 make_demo=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
+deb=$(ls "$work"/package/bmp2jpg_"$version"_*.deb)
+echo "built $(basename "$deb")"
+
+# Its dependencies resolve on this system as apt would install them.
+if command -v apt-get >/dev/null; then
+  apt-get install -s "$deb" >/dev/null || fail "apt cannot install $deb"
+fi
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+bin=$root/usr/bin
+
+[[ $("$bin/bmp2jpg-batch" --version) == "bmp2jpg-batch $version" ]] || fail "bmp2jpg-batch --version"
+[[ $("$bin/bmp2jpg" --version) == "bmp2jpg $version" ]] || fail "bmp2jpg --version"
+help=$("$bin/bmp2jpg-batch" --help)
+grep -q -- "--restore <DIR>" <<<"$help" || fail "bmp2jpg-batch --help lacks --restore"
+man=$root/usr/share/man/man1/bmp2jpg-batch.1
+[[ -f $man ]] || fail "no man page"
+grep -qF -- "--backup <DIR>" "$man" || fail "the man page is not the --help text"
+[[ -f $root/usr/share/applications/bmp2jpg.desktop ]] || fail "no desktop entry"
+[[ -f $root/usr/share/icons/hicolor/scalable/apps/bmp2jpg.svg ]] || fail "no icon"
+
+# The desktop tool's run (job_child is it without windows) in the installed
+# layout, as an ordinary user: scratch folders in that user's cache, none
+# beside the executable.
+cp "$job_child" "$bin/"
+"$make_demo" "$work/server" >/dev/null
+home=$work/home
+mkdir -p "$home"
+run_as=()
+if [[ $(id -u) == 0 ]]; then
+  chown -R nobody "$work/server" "$home"
+  run_as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+"${run_as[@]}" env -i HOME="$home" PATH=/usr/bin:/bin "$bin/job_child" "$work/server" demo ||
+  fail "the installed run failed"
+for folder in BAC02/bmp BAC02/jpg BAC04/bmp BAC04/jpg; do
+  [[ -d $home/.cache/bmp2jpg/$folder ]] || fail "no scratch folder $folder in the user's cache"
+  [[ -z $(ls -A "$home/.cache/bmp2jpg/$folder") ]] || fail "scratch folder $folder not left empty"
+done
+[[ ! -e $bin/BAC02 && ! -e $bin/BAC04 ]] || fail "scratch folders beside the installed executable"
+summary=$(BMP2JPG_PASSWORD= "$bin/bmp2jpg-batch" --server "$work/server" --user sa --database demo --dry-run 2>/dev/null)
+grep -q "^Would convert 0 values" <<<"$summary" || fail "the installed run left bitmaps: $summary"
+echo "package test passed"
