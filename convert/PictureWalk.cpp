@@ -114,9 +114,13 @@ void PictureWalk::Visit(Pass& pass)
     TQuery& query = DataModule.qry1;
     const int recNo = query.RecNo();
     std::optional<QByteArray> bmp = ReadValue(pass, row, value);
-    if (!bmp) {
-        tally.Add(ValueKind::ChangedMeanwhile, value.bytes, value.bytes);
-        Record(value, ValueKind::ChangedMeanwhile, value.bytes);
+    // A large value whose first bytes did not come with the row is known only now.
+    const std::optional<ValueKind> nothingToDo = !bmp ? std::optional(ValueKind::ChangedMeanwhile)
+                                                 : !bmp->startsWith("BM") ? std::optional(KindOfNonBitmap(*bmp))
+                                                                          : std::nullopt;
+    if (nothingToDo) {
+        tally.Add(*nothingToDo, value.bytes, value.bytes);
+        Record(value, *nothingToDo, value.bytes);
         Settings.valueDone();
         return;
     }

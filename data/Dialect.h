@@ -68,6 +68,8 @@ public:
     virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
+    // The first `bytes` bytes of a value; where reading them would cost as
+    // much as reading the whole value, any value longer than `bytes`.
     virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;
     // Selects the stored size and the exact bytes of one column of the one row
     // the condition names; `forUpdate` keeps the row locked for our write

@@ -251,9 +251,16 @@ bool ResultSet::blobStartsWith(int field, const QByteArray& prefix)
 {
     checkLarge(field);
     const Field& f = fields_[field];
-    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize)
+    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize && blobHeadKnown(field))
         return slot(f.headSlot).toByteArray().startsWith(prefix);
     return value(field).toByteArray().startsWith(prefix);
+}
+
+bool ResultSet::blobHeadKnown(int field) const
+{
+    checkLarge(field);
+    const Field& f = fields_[field];
+    return f.kind != Kind::BlobOnDemand || changes_.count(field) || slot(f.headSlot).toByteArray().size() <= TField::BlobHeadSize;
 }
 
 void ResultSet::checkLarge(int field) const
@@ -332,7 +339,7 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
     // value is the one to keep.
     const QVariant& size = slot(f.slot);
     if (!bytes || size.isNull() || bytes->size() != size.toLongLong() ||
-        !bytes->startsWith(slot(f.headSlot).toByteArray()))
+        (blobHeadKnown(field) && !bytes->startsWith(slot(f.headSlot).toByteArray())))
         return std::nullopt;
     return bytes;
 }

@@ -45,6 +45,7 @@ public:
     bool isNull(int field) const;
     qint64 blobSize(int field) const;
     bool blobStartsWith(int field, const QByteArray& prefix);
+    bool blobHeadKnown(int field) const;
     void checkLarge(int field) const;  // throws unless a large-object column
     // Throws, naming the column and its type, unless it can hold pictures.
     void checkPictureColumn(int field) const;

@@ -132,9 +132,16 @@ QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
         .arg(quotedColumn);
 }
 
+// Only for values that fit in a page or two: a larger one is loaded whole,
+// and the walk reads a bitmap whole anyway.
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("substr(%1, 1, %2)").arg(exactBytes(quotedColumn), QString::number(bytes));
+    constexpr int smallValueBytes = 4096;
+    // Bytes, not NULL, for a large one: the SQLite ODBC driver types an
+    // expression's column by its first value, and would give later bytes as text.
+    return QStringLiteral("case when length(%1) > %2 then x'%3' else substr(%4, 1, %5) end")
+        .arg(quotedColumn, QString::number(smallValueBytes), QString(2 * (bytes + 1), u'0'), exactBytes(quotedColumn),
+             QString::number(bytes));
 }
 
 // The transaction of the group holds the write lock already.

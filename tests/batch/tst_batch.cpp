@@ -104,6 +104,39 @@ private slots:
         QVERIFY2(outcome.out.contains(QStringLiteral("Converted %1 values").arg(bitmaps.size() + 1)), qPrintable(outcome.out));
     }
 
+    // Values too large for their first bytes to come with the rows are read
+    // whole to tell what they are: only bitmaps are written, the rest counted
+    // by kind, in a run and in a dry run.
+    void largeValuesCountedByWhatTheyHold_data()
+    {
+        QTest::addColumn<bool>("dryRun");
+        QTest::newRow("run") << false;
+        QTest::newRow("dry run") << true;
+    }
+    void largeValuesCountedByWhatTheyHold()
+    {
+        QFETCH(bool, dryRun);
+        const QByteArray largeJpeg = stored::Jpeg(400, 300, 7);
+        const QByteArray largeOther = QByteArray(9000, 'x');
+        const QByteArray largeBmp = stored::Bmp24(100, 80, 8);
+        QVERIFY(largeJpeg.size() > 8192 && largeBmp.size() > 8192);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("jpeg"), largeJpeg, std::nullopt);
+            table.AddRow(QStringLiteral("other"), largeOther, std::nullopt);
+            table.AddRow(QStringLiteral("bitmap"), largeBmp, std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const ChildOutcome outcome = Run(dryRun ? QStringList{QStringLiteral("--dry-run")} : QStringList{});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == (dryRun ? original : FinishedTable(original)));
+        for (const auto& [line, bytes] : {std::pair{"BAC02   already JPEG", largeJpeg.size()}, std::pair{"BAC02   other", largeOther.size()},
+                                          std::pair{"BAC02   bitmap to convert", largeBmp.size()}}) {
+            const QString expected = QStringLiteral("%1 +1 +%2 ").arg(QLatin1String(line)).arg(bytes);
+            QVERIFY2(outcome.out.contains(QRegularExpression(expected)), qPrintable(expected + u'\n' + outcome.out));
+        }
+    }
+
     void dryRunWritesNothingAndCountsByKind()
     {
         WriteMixedTable();
