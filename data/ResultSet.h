@@ -18,8 +18,9 @@ class Session;
 
 // The rows of one statement, held on the client so that no statement has rows
 // pending on the connection between calls. Large values of an updatable result
-// stay in the table: their size and first bytes are read with the rows, the
-// value itself only when asked for, one row at a time. An updatable result of
+// stay in the table: their size and (where the server reads them cheaply)
+// first bytes are read with the rows, the value itself only when asked for,
+// one row at a time. An updatable result of
 // a table with a unique key is read in key order a page at a time, so that
 // memory does not grow with the table: the current page and the one before it
 // are held.
