@@ -401,14 +401,21 @@ private slots:
         QTest::addColumn<QString>("columns");  // of the insert, besides BCE01 and BAC02
         QTest::addColumn<QString>("values");   // for them, from i
         QTest::addColumn<QString>("order");
+        QTest::addColumn<QString>("late");  // the other columns' values of a row added after the open, last in order
         QTest::newRow("rowid") << QStringLiteral("create table BAC1 (BCE01 text, BAC02 blob)") << QString() << QString()
-                               << QStringLiteral("rowid");
+                               << QStringLiteral("rowid") << QString();
         QTest::newRow("text key, inserted out of order")
             << QStringLiteral("create table BAC1 (BCE01 text primary key, BAC02 blob) without rowid") << QString()
-            << QString() << QStringLiteral("BCE01");
+            << QString() << QStringLiteral("BCE01") << QString();
         QTest::newRow("two-column key")
             << QStringLiteral("create table BAC1 (a int, b text, BCE01 text, BAC02 blob, primary key (a, b)) without rowid")
-            << QStringLiteral("a, b, ") << QStringLiteral("i % 3, printf('%05d', 9999 - i), ") << QStringLiteral("a, b");
+            << QStringLiteral("a, b, ") << QStringLiteral("i % 3, printf('%05d', 9999 - i), ") << QStringLiteral("a, b")
+            << QStringLiteral("9, '99999', ");
+        // The column's collation orders "a..." before "B...", unlike their bytes.
+        QTest::newRow("case-insensitive text key")
+            << QStringLiteral("create table BAC1 (k text collate nocase primary key, BCE01 text, BAC02 blob) without rowid")
+            << QStringLiteral("k, ") << QStringLiteral("case when i % 2 = 1 then 'a' else 'B' end || printf('%05d', i), ")
+            << QStringLiteral("k") << QStringLiteral("'zz99999', ");
     }
     void largeTablesReadAPageAtATime()
     {
@@ -416,6 +423,7 @@ private slots:
         QFETCH(QString, columns);
         QFETCH(QString, values);
         QFETCH(QString, order);
+        QFETCH(QString, late);
         seed(table);
         const int rows = TQuery::RowsKeptBehind() * 2 + 700;
         folder_->run(pictures, QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
@@ -432,7 +440,7 @@ private slots:
         QCOMPARE(m->qry1.RecordCount(), expected.size());
         DatabaseClient other(folder_->file(pictures));
         other.execute(QStringLiteral("insert into BAC1 (%1BCE01, BAC02) values (%2'zlate', x'02')")
-                          .arg(columns, columns.isEmpty() ? QString() : QStringLiteral("9, '99999', ")));
+                          .arg(columns, late));
         expected << QStringLiteral("zlate");
 
         TField bce01 = m->qry1.FieldByName(QStringLiteral("BCE01"));
