@@ -9,6 +9,7 @@
 // bench_job --job <server folder> <database>.
 #include "bench/job/DesktopJob.h"
 #include "convert/BmpToJpg.h"
+#include "convert/MemoryReuse.h"
 #include "tools/demo/ImageTableWriter.h"
 #include "tools/demo/StoredPictures.h"
 
@@ -208,6 +209,8 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
 
 int main(int argc, char** argv)
 {
+    // As the programs measured do, so that the floor reads with the same allocator.
+    KeepFreedMemoryForReuse();
     QCoreApplication application(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--job")
         return RunDesktopJob(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));

@@ -9,6 +9,7 @@
 #include "batch/BatchMain.h"
 #include "bench/job/DesktopJob.h"
 #include "bench/job/PeakMemory.h"
+#include "convert/MemoryReuse.h"
 #include "tools/demo/ImageTableWriter.h"
 #include "tools/demo/StoredPictures.h"
 
@@ -146,6 +147,8 @@ int BatchInProcess(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    // As the programs measured do.
+    KeepFreedMemoryForReuse();
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments().mid(1);
     if (!arguments.isEmpty() && arguments.front() == QLatin1String("--batch"))
