@@ -1,9 +1,11 @@
 #include "batch/BatchMain.h"
+#include "convert/MemoryReuse.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     QCoreApplication application(argc, argv);
     return RunBatch(application.arguments().mid(1), OdbcDriverProfile::SqlServer());
 }

@@ -29,7 +29,7 @@ qint64 CountPictures(TDataModule1& dataModule)
 
 bool MayBeBitmap(const TField& field)
 {
-    return field.BlobStartsWith(QByteArrayLiteral("BM"));
+    return !field.BlobHeadKnown() || field.BlobStartsWith(QByteArrayLiteral("BM"));
 }
 
 void StoreConversion(TQuery& query, TField& field, const QByteArray& jpeg)

@@ -25,7 +25,9 @@ bool HasPictureTable(TDataModule1& dataModule);
 // The values every pass will visit, all passes together.
 qint64 CountPictures(TDataModule1& dataModule);
 
-// Only a value that starts like a bitmap can change; the rest need not even be read.
+// Only a value that starts like a bitmap can change, and only it is read
+// whole: one whose first bytes say so, or a large one whose first bytes did
+// not come with the row.
 bool MayBeBitmap(const TField& field);
 
 // Replaces the current row's value of `field` with its conversion: one row

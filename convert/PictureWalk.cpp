@@ -78,6 +78,7 @@ void PictureWalk::RunPass(const PicturePass& picturePass, int column)
                 StoppedEarly = true;
                 break;
             }
+            StoreFarBehind(pass);
             Visit(pass);
         }
         StoreAll(pass);
@@ -113,9 +114,13 @@ void PictureWalk::Visit(Pass& pass)
     TQuery& query = DataModule.qry1;
     const int recNo = query.RecNo();
     std::optional<QByteArray> bmp = ReadValue(pass, row, value);
-    if (!bmp) {
-        tally.Add(ValueKind::ChangedMeanwhile, value.bytes, value.bytes);
-        Record(value, ValueKind::ChangedMeanwhile, value.bytes);
+    // A large value whose first bytes did not come with the row is known only now.
+    const std::optional<ValueKind> nothingToDo = !bmp ? std::optional(ValueKind::ChangedMeanwhile)
+                                                 : !bmp->startsWith("BM") ? std::optional(KindOfNonBitmap(*bmp))
+                                                                          : std::nullopt;
+    if (nothingToDo) {
+        tally.Add(*nothingToDo, value.bytes, value.bytes);
+        Record(value, *nothingToDo, value.bytes);
         Settings.valueDone();
         return;
     }
@@ -201,6 +206,21 @@ void PictureWalk::Store(Pass& pass, const InHand& value, const std::optional<QBy
         Uncommitted.push_back({pass.columnIndex, value.value, jpeg->size()});
     }
     Settings.valueDone();
+}
+
+// A picture in hand is written before its row falls out of the rows the
+// query keeps, however few bitmaps follow it.
+void PictureWalk::StoreFarBehind(Pass& pass)
+{
+    TQuery& query = DataModule.qry1;
+    const int recNo = query.RecNo();
+    if (Pending.empty() || recNo - Pending.front().recNo < TQuery::RowsKeptBehind())
+        return;
+    while (!Pending.empty() && recNo - Pending.front().recNo >= TQuery::RowsKeptBehind()) {
+        const auto oldest = TakeOldest(pass);
+        Store(pass, oldest.first, oldest.second);
+    }
+    query.SetRecNo(recNo);
 }
 
 void PictureWalk::StoreAll(Pass& pass)

@@ -79,6 +79,7 @@ private:
     std::optional<QByteArray> ReadValue(Pass& pass, const QString& row, const VisitedValue& value);
     std::pair<InHand, std::optional<QByteArray>> TakeOldest(const Pass& pass);
     void Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
+    void StoreFarBehind(Pass& pass);
     void StoreAll(Pass& pass);
     void Commit(const Pass& pass);
     void Settle(int rows, bool stored);

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -99,11 +100,17 @@ void TFormMain::RunConversion()
         }
     } runEnd{*this};
 
+    // Events are handled often enough to look alive, not for every row: a
+    // table of JPEGs passes thousands of rows a second.
+    QElapsedTimer sinceEvents;
     TConversionRun run(
         DataModule, ScratchRoot(),
-        [this] {
+        [this, &sinceEvents] {
             pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
-            QApplication::processEvents();
+            if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 20) {
+                QApplication::processEvents();
+                sinceEvents.start();
+            }
         },
         // The bar shows what is stored: a group the engine rolled back goes back off it.
         [this](int pictures) { pb1->setValue(std::max(pb1->value() - pictures, pb1->minimum())); });

@@ -21,14 +21,25 @@ QString KindName(ValueKind kind)
     return {};
 }
 
+namespace {
+
+// Every JPEG file starts with its start-of-image marker.
+const QByteArray jpegStart = QByteArrayLiteral("\xFF\xD8");
+
+}  // namespace
+
 ValueKind KindWithoutFetching(const TField& field)
 {
     if (field.BlobSize() == 0)
         return ValueKind::Empty;
-    // Every JPEG file starts with its start-of-image marker.
-    if (field.BlobStartsWith(QByteArrayLiteral("\xFF\xD8")))
-        return ValueKind::Jpeg;
-    return ValueKind::Other;
+    return field.BlobStartsWith(jpegStart) ? ValueKind::Jpeg : ValueKind::Other;
+}
+
+ValueKind KindOfNonBitmap(const QByteArray& value)
+{
+    if (value.isEmpty())
+        return ValueKind::Empty;
+    return value.startsWith(jpegStart) ? ValueKind::Jpeg : ValueKind::Other;
 }
 
 void ColumnTally::Add(ValueKind kind, qint64 bytes, qint64 bytesAfter)

@@ -16,6 +16,8 @@ QString KindName(ValueKind kind);  // "bitmap to convert", ...
 // The kind of a value that is not a bitmap, from its size and first bytes
 // alone.
 ValueKind KindWithoutFetching(const TField& field);
+// The same for a value read whole that turned out not to be a bitmap.
+ValueKind KindOfNonBitmap(const QByteArray& value);
 
 // The values of one column by kind, with their bytes before and after.
 struct ColumnTally {

@@ -28,6 +28,10 @@ struct KeyPart {
     QString placeholder;  // the value compared with: "?" or the "?" cast to the compared type
     int column;           // the table column it comes from; -1 for the rowid
     Of of;
+    // The server compares the column with the value read, bound back through
+    // the placeholder, exactly as it orders the column: rows can be read in
+    // its order, each page after the last value read.
+    bool ordered = false;
 };
 
 struct TableSchema {
@@ -37,6 +41,8 @@ struct TableSchema {
     // the rows the other parts have found, since digesting is costly.
     // Rows equal in every part are interchangeable.
     std::vector<KeyPart> key;
+    // The key is unique and never NULL, all of its parts Of::Value.
+    bool unique;
 };
 
 // Pictures are written back only to tables: through a view they would be
@@ -62,12 +68,18 @@ public:
     virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
+    // The first `bytes` bytes of a value; where reading them would cost as
+    // much as reading the whole value, any value longer than `bytes`.
     virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;
     // Selects the stored size and the exact bytes of one column of the one row
     // the condition names; `forUpdate` keeps the row locked for our write
     // until the transaction ends.
     virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                                    bool forUpdate) const = 0;
+    // Up to `rows` rows of "select <selectList> from <table> [where <condition>]"
+    // in the order of `order`.
+    virtual QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                  const QString& order, int rows) const = 0;
     // What a new large value is written through in an assignment.
     virtual QString blobPlaceholder() const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;

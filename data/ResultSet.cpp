@@ -31,6 +31,15 @@ std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owne
     if (const std::optional<SimpleSelect> select = ParseSimpleSelect(statement)) {
         const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
         if (table && !table->key.empty() && result->layOut(*select, *table)) {
+            if (table->unique && std::all_of(table->key.begin(), table->key.end(), [](const KeyPart& p) { return p.ordered; })) {
+                result->paging_ = Paging{select->where, {}, false};
+                result->readPage();
+                result->eof_ = result->rows_.empty();
+                return result;
+            }
+            // Rows that only all their columns tell apart, or whose key the
+            // server may order otherwise than it compares the value read,
+            // cannot be read after the last one read: all are held.
             QString rewritten = QStringLiteral("select %1 from %2").arg(result->selected_.join(QStringLiteral(", ")),
                                                                         QuoteIdentifier(table->name));
             if (!select->where.isEmpty())
@@ -82,14 +91,87 @@ void ResultSet::fill(const QString& statement)
             fields_.push_back({result.record.fieldName(i), bytes ? Kind::Blob : Kind::Value, i, -1, -1});
         }
     }
-    rows_ = std::move(result.values);
+    rows_.assign(std::make_move_iterator(result.values.begin()), std::make_move_iterator(result.values.end()));
     eof_ = rows_.empty();
+}
+
+bool ResultSet::readPage()
+{
+    if (!paging_ || paging_->complete)
+        return false;
+    QVariantList parameters;
+    QStringList conditions;
+    if (!paging_->where.isEmpty())
+        conditions << QStringLiteral("(%1)").arg(paging_->where);
+    if (!paging_->after.empty())
+        conditions << afterLastKey(parameters);
+    QStringList order;
+    for (const KeyPart& part : table_->key)
+        order << part.compared;
+    Session::Rows page = session_.select(
+        session_.dialect().pageStatement(*table_, selected_.join(QStringLiteral(", ")), conditions.join(QStringLiteral(" and ")),
+                                         order.join(QStringLiteral(", ")), pageRows),
+        parameters);
+    paging_->complete = int(page.values.size()) < pageRows;
+    if (page.values.empty())
+        return false;
+    const std::vector<QVariant>& last = page.values.back();
+    paging_->after.assign(last.begin() + keySlot_, last.end());
+    // The page before this one stays, for rows written back after later rows were read.
+    while (int(rows_.size()) > pageRows) {
+        rows_.pop_front();
+        ++first_;
+    }
+    for (std::vector<QVariant>& row : page.values)
+        rows_.push_back(std::move(row));
+    return true;
+}
+
+// The rows after the last key read, in key order, in a form an index on the
+// key can seek: a >= x and (a > x or b >= y and (b > y or c > z)).
+QString ResultSet::afterLastKey(QVariantList& parameters) const
+{
+    const int parts = int(table_->key.size());
+    QString condition;
+    for (int i = parts - 1; i >= 0; --i) {
+        const KeyPart& part = table_->key[i];
+        const QString after = QStringLiteral("%1 > %2").arg(part.compared, part.placeholder);
+        condition = i == parts - 1 ? after
+                                   : QStringLiteral("%1 >= %2 and (%3 or %4)").arg(part.compared, part.placeholder, after, condition);
+    }
+    for (int i = 0; i < parts; ++i) {
+        parameters << paging_->after[i];
+        if (i + 1 < parts)
+            parameters << paging_->after[i];
+    }
+    return condition;
+}
+
+int ResultSet::rowCount()
+{
+    if (!paging_ || paging_->complete)
+        return heldEnd();
+    if (!counted_) {
+        const QString where = paging_->where.isEmpty() ? QString() : QStringLiteral(" where ") + paging_->where;
+        counted_ = session_.select(QStringLiteral("select count(*) from %1%2").arg(QuoteIdentifier(table_->name), where))
+                       .values.front()[0]
+                       .toInt();
+    }
+    return *counted_;
 }
 
 void ResultSet::first()
 {
     if (editing_)
         post();
+    if (first_ > 0) {
+        // The first rows are no longer held: read them again.
+        rows_.clear();
+        first_ = 0;
+        paging_->after.clear();
+        paging_->complete = false;
+        readPage();
+    }
     current_ = 0;
     eof_ = rows_.empty();
 }
@@ -98,7 +180,7 @@ void ResultSet::next()
 {
     if (editing_)
         post();
-    if (current_ + 1 < rowCount())
+    if (current_ + 1 < heldEnd() || readPage())
         ++current_;
     else
         eof_ = true;
@@ -106,10 +188,16 @@ void ResultSet::next()
 
 void ResultSet::moveTo(int row)
 {
-    if (row < 0 || row >= rowCount())
+    if (row < 0 || (row >= heldEnd() && (!paging_ || paging_->complete)))
         throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
+    if (row < first_)
+        throw failure(QStringLiteral("Record %1 is no longer held: it is more than %2 records back").arg(row + 1).arg(pageRows));
     if (editing_)
         post();
+    while (row >= heldEnd() && readPage()) {
+    }
+    if (row >= heldEnd())
+        throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
     current_ = row;
     eof_ = false;
 }
@@ -126,7 +214,7 @@ std::optional<int> ResultSet::fieldIndex(const QString& name) const
 const QVariant& ResultSet::slot(int index) const
 {
     // An empty result reads as NULL everywhere.
-    return rows_.empty() ? noValue : rows_[current_][index];
+    return rows_.empty() ? noValue : rows_[current_ - first_][index];
 }
 
 QVariant ResultSet::value(int field)
@@ -163,9 +251,16 @@ bool ResultSet::blobStartsWith(int field, const QByteArray& prefix)
 {
     checkLarge(field);
     const Field& f = fields_[field];
-    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize)
+    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize && blobHeadKnown(field))
         return slot(f.headSlot).toByteArray().startsWith(prefix);
     return value(field).toByteArray().startsWith(prefix);
+}
+
+bool ResultSet::blobHeadKnown(int field) const
+{
+    checkLarge(field);
+    const Field& f = fields_[field];
+    return f.kind != Kind::BlobOnDemand || changes_.count(field) || slot(f.headSlot).toByteArray().size() <= TField::BlobHeadSize;
 }
 
 void ResultSet::checkLarge(int field) const
@@ -244,7 +339,7 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
     // value is the one to keep.
     const QVariant& size = slot(f.slot);
     if (!bytes || size.isNull() || bytes->size() != size.toLongLong() ||
-        !bytes->startsWith(slot(f.headSlot).toByteArray()))
+        (blobHeadKnown(field) && !bytes->startsWith(slot(f.headSlot).toByteArray())))
         return std::nullopt;
     return bytes;
 }
@@ -338,7 +433,7 @@ void ResultSet::post()
 // written again.
 void ResultSet::recordPosted()
 {
-    std::vector<QVariant>& row = rows_[current_];
+    std::vector<QVariant>& row = rows_[current_ - first_];
     for (const auto& [changed, bytes] : changes_) {
         const int column = fields_[changed].column;
         const QVariant size = bytes.isEmpty() ? QVariant() : QVariant(qint64(bytes.size()));

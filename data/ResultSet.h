@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,14 +18,21 @@ class Session;
 
 // The rows of one statement, held on the client so that no statement has rows
 // pending on the connection between calls. Large values of an updatable result
-// stay in the table: their size and first bytes are read with the rows, the
-// value itself only when asked for, one row at a time.
+// stay in the table: their size and (where the server reads them cheaply)
+// first bytes are read with the rows, the value itself only when asked for,
+// one row at a time. An updatable result of
+// a table with a unique key is read in key order a page at a time, so that
+// memory does not grow with the table: the current page and the one before it
+// are held.
 class ResultSet {
 public:
+    // Rows at least this far behind the current one can still be moved to.
+    static constexpr int pageRows = 1000;
+
     // `owner` names the query in error texts.
     static std::unique_ptr<ResultSet> open(Session& session, const QString& owner, const QString& statement);
 
-    int rowCount() const { return int(rows_.size()); }
+    int rowCount();  // counted by the server while pages remain unread
     bool eof() const { return eof_; }
     void first();
     void next();
@@ -38,6 +46,7 @@ public:
     bool isNull(int field) const;
     qint64 blobSize(int field) const;
     bool blobStartsWith(int field, const QByteArray& prefix);
+    bool blobHeadKnown(int field) const;
     void checkLarge(int field) const;  // throws unless a large-object column
     // Throws, naming the column and its type, unless it can hold pictures.
     void checkPictureColumn(int field) const;
@@ -68,9 +77,19 @@ private:
         int column;  // table column; -1 in results that cannot be updated
     };
 
+    // Where the next page of a result read in key order starts.
+    struct Paging {
+        QString where;                // the statement's own condition, or empty
+        std::vector<QVariant> after;  // key of the last row read; empty before the first page
+        bool complete = false;        // every row has been read
+    };
+
     ResultSet(Session& session, const QString& owner) : session_(session), owner_(owner) {}
     bool layOut(const SimpleSelect& select, const TableSchema& table);
     void fill(const QString& statement);
+    bool readPage();  // false when no rows are left
+    QString afterLastKey(QVariantList& parameters) const;
+    int heldEnd() const { return first_ + int(rows_.size()); }
     const QVariant& slot(int index) const;
     QString rowCondition(QVariantList& parameters) const;
     std::optional<QByteArray> fetch(const Field& field, bool forUpdate);  // nullopt: no such row
@@ -83,7 +102,10 @@ private:
     std::vector<Field> fields_;
     QStringList selected_;              // the select list that fills the slots
     int keySlot_ = 0;                   // first slot of the row key
-    std::vector<std::vector<QVariant>> rows_;
+    std::optional<Paging> paging_;      // set when read a page at a time
+    std::optional<int> counted_;        // the server's count of the rows
+    std::deque<std::vector<QVariant>> rows_;  // the rows held
+    int first_ = 0;                     // the row number of rows_.front()
     int current_ = 0;
     bool eof_ = true;
     bool editing_ = false;

@@ -19,6 +19,9 @@ struct ColumnFacts {
     int precision;
     int scale;
     bool nullable;
+    // Narrow text made by CAST takes the database's collation: only in the
+    // column's own is its code page, and its order, the column's.
+    bool inDatabaseCollation;
 };
 
 // Only these hold a picture of any size byte for byte.
@@ -49,10 +52,12 @@ QString declaredType(const ColumnFacts& c)
 // image (which compares with nothing) and FreeTDS sends text in the
 // database's code page. Text therefore travels as its bytes. nullopt for
 // types Qt does not carry exactly (float, datetime since 2016, (max) types).
+// Rows are read in the order of the types whose order the protocol tests
+// check; date and smalldatetime keys are only compared for equality.
 std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, int column)
 {
-    const auto part = [&](const QString& selected, const QString& placeholder) {
-        return KeyPart{selected, quoted, placeholder, column, KeyPart::Of::Value};
+    const auto part = [&](const QString& selected, const QString& placeholder, bool ordered = true) {
+        return KeyPart{selected, quoted, placeholder, column, KeyPart::Of::Value, ordered};
     };
     static const QSet<QString> integers{QStringLiteral("tinyint"), QStringLiteral("smallint"), QStringLiteral("int"),
                                         QStringLiteral("bigint"), QStringLiteral("bit")};
@@ -64,7 +69,7 @@ std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, in
     if (c.type == QLatin1String("nchar") || c.type == QLatin1String("nvarchar"))
         return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000))"));
     if (c.type == QLatin1String("char") || c.type == QLatin1String("varchar"))
-        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"));
+        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"), c.inDatabaseCollation);
     if (c.type == QLatin1String("binary") || c.type == QLatin1String("varbinary"))
         return part(quoted, QStringLiteral("CAST(? AS varbinary(8000))"));
     if (c.type == QLatin1String("decimal") || c.type == QLatin1String("numeric"))
@@ -73,7 +78,7 @@ std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, in
     if (c.type == QLatin1String("uniqueidentifier"))
         return part(QStringLiteral("CAST(%1 AS char(36))").arg(quoted), QStringLiteral("CAST(? AS uniqueidentifier)"));
     if (c.type == QLatin1String("date") || c.type == QLatin1String("smalldatetime"))
-        return part(quoted, QStringLiteral("?"));
+        return part(quoted, QStringLiteral("?"), false);
     return std::nullopt;
 }
 
@@ -241,13 +246,15 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
         return std::nullopt;
     const QString objectName = QuoteIdentifier(*tableName);
     const Session::Rows columns = session.select(
-        QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable "
+        QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, "
+                       "c.collation_name, CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) "
                        "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id"),
         {objectName});
-    TableSchema table{*tableName, {}, {}};
+    TableSchema table{*tableName, {}, {}, true};
     std::vector<ColumnFacts> facts;
     for (const auto& column : columns.values) {
-        const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool()};
+        const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool(),
+                            column[6].toString() == column[7].toString()};
         table.columns.push_back({column[0].toString(), isLarge(c), declaredType(c)});
         facts.push_back(c);
     }
@@ -258,6 +265,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
     if (table.key.empty()) {
         requireDigestsOfAnySize(session, name.join(QLatin1Char('.')));
         table.key = wholeRowKey(table.columns, facts);
+        table.unique = false;
     }
     return table;
 }
@@ -280,6 +288,14 @@ QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString
     return QStringLiteral("select top (1) DATALENGTH(%1), %1 from %2%3 where %4")
         .arg(quotedColumn, QuoteIdentifier(table.name),
              forUpdate ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)") : QString(), condition);
+}
+
+QString SqlServerDialect::pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                        const QString& order, int rows) const
+{
+    const QString where = condition.isEmpty() ? QString() : QStringLiteral(" where ") + condition;
+    return QStringLiteral("select top (%1) %2 from %3%4 order by %5")
+        .arg(QString::number(rows), selectList, QuoteIdentifier(table.name), where, order);
 }
 
 // Microsoft's drivers declare bytes as image, which only converts explicitly.

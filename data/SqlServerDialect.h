@@ -15,6 +15,8 @@ public:
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
     QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                            bool forUpdate) const override;
+    QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                          const QString& order, int rows) const override;
     QString blobPlaceholder() const override;
     qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
                      const QVariantList& parameters) const override;

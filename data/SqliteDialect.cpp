@@ -96,7 +96,7 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
         return std::nullopt;
     if (kind.values.front()[2].toString() == QLatin1String("view"))
         throw ViewRefused(name.front());
-    TableSchema table{{kind.values.front()[0].toString()}, {}, {}};
+    TableSchema table{{kind.values.front()[0].toString()}, {}, {}, true};
     const bool withoutRowid = kind.values.front()[1].toInt() != 0;
 
     std::vector<std::pair<int, int>> primaryKey;  // (position in key, column)
@@ -109,7 +109,7 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     }
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
-            table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value});
+            table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value, true});
         return table;
     }
     // A table without rowid always has a primary key, and it is never NULL.
@@ -117,7 +117,8 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     for (const auto& [position, column] : primaryKey)
     {
         const QString quoted = QuoteIdentifier(table.columns[column].name);
-        table.key.push_back({quoted, quoted, QStringLiteral("?"), column, KeyPart::Of::Value});
+        // Comparisons and ORDER BY take the column's own collation alike.
+        table.key.push_back({quoted, quoted, QStringLiteral("?"), column, KeyPart::Of::Value, true});
     }
     return table;
 }
@@ -131,9 +132,16 @@ QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
         .arg(quotedColumn);
 }
 
+// Only for values that fit in a page or two: a larger one is loaded whole,
+// and the walk reads a bitmap whole anyway.
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const
 {
-    return QStringLiteral("substr(%1, 1, %2)").arg(exactBytes(quotedColumn), QString::number(bytes));
+    constexpr int smallValueBytes = 4096;
+    // Bytes, not NULL, for a large one: the SQLite ODBC driver types an
+    // expression's column by its first value, and would give later bytes as text.
+    return QStringLiteral("case when length(%1) > %2 then x'%3' else substr(%4, 1, %5) end")
+        .arg(quotedColumn, QString::number(smallValueBytes), QString(2 * (bytes + 1), u'0'), exactBytes(quotedColumn),
+             QString::number(bytes));
 }
 
 // The transaction of the group holds the write lock already.
@@ -142,6 +150,14 @@ QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& q
 {
     return QStringLiteral("select %1, %2 from %3 where %4")
         .arg(blobSizeExpression(quotedColumn), exactBytes(quotedColumn), QuoteIdentifier(table.name), condition);
+}
+
+QString SqliteDialect::pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
+                                     const QString& order, int rows) const
+{
+    const QString where = condition.isEmpty() ? QString() : QStringLiteral(" where ") + condition;
+    return QStringLiteral("select %1 from %2%3 order by %4 limit %5")
+        .arg(selectList, QuoteIdentifier(table.name), where, order, QString::number(rows));
 }
 
 QString SqliteDialect::blobPlaceholder() const

@@ -61,6 +61,11 @@ bool TField::BlobStartsWith(const QByteArray& prefix) const
     return query_->open().blobStartsWith(column_, prefix);
 }
 
+bool TField::BlobHeadKnown() const
+{
+    return query_->open().blobHeadKnown(column_);
+}
+
 void TField::CheckPictureColumn() const
 {
     query_->open().checkPictureColumn(column_);

@@ -74,6 +74,11 @@ void TQuery::SetRecNo(int recNo)
     open().moveTo(recNo - 1);
 }
 
+int TQuery::RowsKeptBehind()
+{
+    return ResultSet::pageRows;
+}
+
 TField TQuery::FieldByName(const QString& name)
 {
     const std::optional<int> field = open().fieldIndex(name);

@@ -33,9 +33,11 @@ public:
     void Next();
     int RecordCount() const;
     // The current row, from 1; setting it returns to a row read before,
-    // to write it back after later rows were read.
+    // to write it back after later rows were read, up to RowsKeptBehind()
+    // rows back (a large table is read a page at a time).
     int RecNo() const;
     void SetRecNo(int recNo);
+    static int RowsKeptBehind();
     TField FieldByName(const QString& name);  // ignores case
     // The current row's key as text (`ID=42`); equal texts name the same row.
     // Throws when the table has no unique key.

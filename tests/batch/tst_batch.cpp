@@ -2,6 +2,7 @@
 // logic in-process through the ODBC code path.
 #include "batch/BatchMain.h"
 #include "batch/Progress.h"
+#include "data/TQuery.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ChildProcess.h"
@@ -71,6 +72,69 @@ private slots:
         const auto one = ReadImageTable(DatabaseFile());
         QVERIFY(one == ReadImageTable(folder->file(QStringLiteral("copy"))));
         QVERIFY(one == FinishedTable(original));
+    }
+
+    // A table of several pages with few bitmaps, some far apart and some at
+    // the page ends: each picture in hand is written while its row is still
+    // held, however many jobs wait for more pictures.
+    void sparsePicturesOverSeveralPagesAllConverted_data()
+    {
+        const int page = TQuery::RowsKeptBehind();
+        QTest::addColumn<QString>("jobs");
+        QTest::addColumn<QList<int>>("bitmaps");  // rows of BAC02; BAC04 has one, in row page + 1
+        QTest::newRow("2 jobs, a page and more apart") << QStringLiteral("2") << QList<int>{0, 3, 2 * page + 500};
+        QTest::newRow("8 jobs, at the page ends")
+            << QStringLiteral("8") << QList<int>{0, 3, page - 2, page - 1, page, page + 1, 2 * page - 1, 2 * page, 2 * page + 500};
+    }
+    void sparsePicturesOverSeveralPagesAllConverted()
+    {
+        QFETCH(QString, jobs);
+        QFETCH(QList<int>, bitmaps);
+        const int page = TQuery::RowsKeptBehind();
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int row = 0; row < 2 * page + 600; ++row)
+                table.AddRow(QStringLiteral("r%1").arg(row), bitmaps.contains(row) ? tiny : jpeg,
+                             row == page + 1 ? std::optional(smallBmp) : std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const ChildOutcome outcome = Run({QStringLiteral("--jobs"), jobs});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
+        QVERIFY2(outcome.out.contains(QStringLiteral("Converted %1 values").arg(bitmaps.size() + 1)), qPrintable(outcome.out));
+    }
+
+    // Values too large for their first bytes to come with the rows are read
+    // whole to tell what they are: only bitmaps are written, the rest counted
+    // by kind, in a run and in a dry run.
+    void largeValuesCountedByWhatTheyHold_data()
+    {
+        QTest::addColumn<bool>("dryRun");
+        QTest::newRow("run") << false;
+        QTest::newRow("dry run") << true;
+    }
+    void largeValuesCountedByWhatTheyHold()
+    {
+        QFETCH(bool, dryRun);
+        const QByteArray largeJpeg = stored::Jpeg(400, 300, 7);
+        const QByteArray largeOther = QByteArray(9000, 'x');
+        const QByteArray largeBmp = stored::Bmp24(100, 80, 8);
+        QVERIFY(largeJpeg.size() > 8192 && largeBmp.size() > 8192);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("jpeg"), largeJpeg, std::nullopt);
+            table.AddRow(QStringLiteral("other"), largeOther, std::nullopt);
+            table.AddRow(QStringLiteral("bitmap"), largeBmp, std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        const ChildOutcome outcome = Run(dryRun ? QStringList{QStringLiteral("--dry-run")} : QStringList{});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == (dryRun ? original : FinishedTable(original)));
+        for (const auto& [line, bytes] : {std::pair{"BAC02   already JPEG", largeJpeg.size()}, std::pair{"BAC02   other", largeOther.size()},
+                                          std::pair{"BAC02   bitmap to convert", largeBmp.size()}}) {
+            const QString expected = QStringLiteral("%1 +1 +%2 ").arg(QLatin1String(line)).arg(bytes);
+            QVERIFY2(outcome.out.contains(QRegularExpression(expected)), qPrintable(expected + u'\n' + outcome.out));
+        }
     }
 
     void dryRunWritesNothingAndCountsByKind()

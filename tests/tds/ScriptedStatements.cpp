@@ -3,6 +3,7 @@
 #include "tests/tds/SqlExpression.h"
 #include "tests/tds/SqlValues.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -76,7 +77,7 @@ public:
         scope_.columnType = [this](size_t c) { return table_.columns[c]; };
         scope_.cell = [this](size_t row, size_t c) { return cell(row, c); };
         scope_.parameter = [this](const QString& token) { return parameter(token); };
-        scope_.caseSensitive = table_.caseSensitive;
+        scope_.collation = table_.collation;
         scope_.serverMajorVersion = table_.majorVersion();
     }
 
@@ -171,9 +172,24 @@ Handler Request::select(const QRegularExpressionMatch& m)
     } while (list.acceptPunctuation(QStringLiteral(",")));
     list.expectEnd();
     const std::optional<Condition> condition = where(m.captured(u"where"));
+    std::vector<std::function<int(size_t, size_t)>> order;
+    if (m.hasCaptured(u"order")) {
+        ExpressionParser by(m.captured(u"order"), scope_);
+        do
+            order.push_back(by.ordering());
+        while (by.acceptPunctuation(QStringLiteral(",")));
+        by.expectEnd();
+    }
 
-    return [this, top, items, count, condition] {
+    return [this, top, items, count, condition, order] {
         std::vector<size_t> rows = matchingRows(condition);
+        std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {
+            for (const auto& by : order) {
+                if (const int o = by(a, b))
+                    return o < 0;
+            }
+            return false;
+        });
         if (!top.isEmpty() && rows.size() > top.toULongLong())
             rows.resize(top.toULongLong());
         SqlResult result;
@@ -286,14 +302,18 @@ StatementReply Request::columns(const QString& name) const
                       {QStringLiteral("max_length"), SqlType::SmallInt},
                       {QStringLiteral("precision"), SqlType::TinyInt},
                       {QStringLiteral("scale"), SqlType::TinyInt},
-                      {QStringLiteral("is_nullable"), SqlType::Bit}},
+                      {QStringLiteral("is_nullable"), SqlType::Bit},
+                      {QStringLiteral("collation_name"), SqlType::NVarChar, 128},
+                      {QString(), SqlType::NVarChar, 128}},
                      {}};
     // A synonym has no columns of its own.
     const ObjectKind kind = resolve(name);
     if (kind == ObjectKind::Table || kind == ObjectKind::View) {
         for (const SqlColumn& c : table_.columns)
             result.rows.push_back({QVariant(c.name), QVariant(TypeName(c.type)), QVariant(MaxLength(c)), QVariant(Precision(c)),
-                                   QVariant(c.scale), QVariant(c.nullable)});
+                                   QVariant(c.scale), QVariant(c.nullable),
+                                   IsCharacter(c.type) ? QVariant(table_.collation) : QVariant(QMetaType::fromType<QString>()),
+                                   QVariant(table_.databaseCollation)});
     }
     return rowsReply(std::move(result));
 }
@@ -395,7 +415,8 @@ std::optional<Handler> Request::recognize(const QString& statement)
         const QString name = parameterText(m.captured(1));
         return one([this, name] { return object(name); });
     }
-    if ((m = whole(QStringLiteral(R"(select c\.name,type_name\(c\.system_type_id\),c\.max_length,c\.precision,c\.scale,c\.is_nullable )"
+    if ((m = whole(QStringLiteral(R"(select c\.name,type_name\(c\.system_type_id\),c\.max_length,c\.precision,c\.scale,c\.is_nullable,)"
+                                  R"(c\.collation_name,cast\(databasepropertyex\(db_name\(\),'collation'\) as nvarchar\(128\)\) )"
                                   R"(from sys\.columns c where c\.object_id=object_id\(%1\) order by c\.column_id)")
                        .arg(placeholder),
                    statement))
@@ -416,7 +437,7 @@ std::optional<Handler> Request::recognize(const QString& statement)
         return one([this, name] { return keys(name); });
     }
     // Selects from the catalogue other than the ones above are unknown statements.
-    if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with\([\w,]*\))?(?: where (?<where>.+))?)")
+    if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with\([\w,]*\))?(?: where ?(?<where>.+?))?(?: order by (?<order>.+))?)")
                        .arg(objectName),
                    statement))
             .hasMatch())

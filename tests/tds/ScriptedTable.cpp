@@ -25,8 +25,10 @@ QStringList nameParts(const QString& name)
 // The generated id of row `number`.
 QVariant idValue(SqlType type, int number)
 {
+    const char littleEndian[] = {char(number), char(number >> 8), char(number >> 16), char(number >> 24)};
     return type == SqlType::Int       ? QVariant(qlonglong(number))
            : type == SqlType::Numeric ? QVariant(QString::number(5000000000LL + number))
+           : type == SqlType::Binary  ? QVariant(QByteArray(littleEndian, 4))
                                       : QVariant(QUuid::createUuidV5(QUuid(), QByteArray::number(number)));
 }
 
@@ -35,15 +37,19 @@ QVariant idValue(SqlType type, int number)
 ScriptedTable::ScriptedTable(SqlType pictureType, TableKey tableKey, SqlType nameType)
 {
     switch (tableKey) {
-    case TableKey::IntId: columns.push_back({QStringLiteral("id"), SqlType::Int, 0, 0, 0, false}); break;
+    case TableKey::IntId:
+    case TableKey::NameAndId: columns.push_back({QStringLiteral("id"), SqlType::Int, 0, 0, 0, false}); break;
     case TableKey::NumericIdentity: columns.push_back({QStringLiteral("id"), SqlType::Numeric, 0, 18, 0, false}); break;
     case TableKey::Guid: columns.push_back({QStringLiteral("id"), SqlType::UniqueIdentifier, 0, 0, 0, false}); break;
+    case TableKey::BinaryId: columns.push_back({QStringLiteral("id"), SqlType::Binary, 4, 0, 0, false}); break;
     default: break;
     }
-    columns.push_back({QStringLiteral("BCE01"), nameType, 50, 0, 0, tableKey != TableKey::Name});
+    columns.push_back({QStringLiteral("BCE01"), nameType, 50, 0, 0, tableKey != TableKey::Name && tableKey != TableKey::NameAndId});
     columns.push_back({QStringLiteral("BAC02"), pictureType});
     columns.push_back({QStringLiteral("BAC04"), pictureType});
-    if (tableKey != TableKey::None)
+    if (tableKey == TableKey::NameAndId)
+        key << QStringLiteral("BCE01") << QStringLiteral("id");
+    else if (tableKey != TableKey::None)
         key << columns.front().name;
 }
 

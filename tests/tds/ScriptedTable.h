@@ -30,7 +30,9 @@ enum class TableKey {
     IntId,            // id int primary key
     NumericIdentity,  // id numeric(18,0) IDENTITY primary key, numbered from 5000000001
     Guid,             // id uniqueidentifier primary key
+    BinaryId,         // id binary(4) primary key, the row's number little-endian
     Name,             // BCE01 is the primary key
+    NameAndId,        // (BCE01, id int) is the primary key
     None              // no key, no unique index: rows may be equal in every column
 };
 
@@ -64,7 +66,12 @@ struct ScriptedTable {
     QString name = QStringLiteral("BAC1");  // the table's own name, in schema dbo
     ObjectKind bac1 = ObjectKind::Table;    // what the name BAC1 stands for
     QString synonymTarget;                  // the base object of synonym BAC1
-    bool caseSensitive = false;             // the columns' collation, for string equality
+    // The character columns' collation and the database's default one, which
+    // text made by CAST takes. Only the comparisons follow the name: "_CS"
+    // tells case apart, "Chinese_PRC" orders Chinese by pinyin; narrow text
+    // is held in Latin-1 whatever the name.
+    QString collation = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
+    QString databaseCollation = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
     QStringList databases{QStringLiteral("master"), QStringLiteral("pictures")};
     QString database = QStringLiteral("pictures");  // the one holding the table
     // Rows (by number) whose UPDATE fires a trigger that runs ROLLBACK: the

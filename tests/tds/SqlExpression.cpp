@@ -33,6 +33,24 @@ std::optional<QCryptographicHash::Algorithm> hashAlgorithm(const QString& name, 
     return std::nullopt;
 }
 
+// OR (`decisive` true) or AND (false) of the terms, in three-valued logic:
+// the decisive truth wins, else UNKNOWN if any term is unknown.
+Condition combined(const std::vector<Condition>& terms, bool decisive)
+{
+    if (terms.size() == 1)
+        return terms.front();
+    return [terms, decisive](size_t row) -> std::optional<bool> {
+        bool unknown = false;
+        for (const Condition& term : terms) {
+            const std::optional<bool> truth = term(row);
+            if (truth == decisive)
+                return decisive;
+            unknown = unknown || !truth;
+        }
+        return unknown ? std::nullopt : std::optional(!decisive);
+    };
+}
+
 } // namespace
 
 ExpressionParser::ExpressionParser(const QString& text, const ExpressionScope& scope) : scope_(scope)
@@ -125,25 +143,52 @@ SqlColumn ExpressionParser::type()
 
 Condition ExpressionParser::condition()
 {
+    std::vector<Condition> terms{conjunction()};
+    while (accept(QStringLiteral("or")))
+        terms.push_back(conjunction());
+    return combined(terms, true);
+}
+
+Condition ExpressionParser::conjunction()
+{
     std::vector<Condition> terms{predicate()};
     while (accept(QStringLiteral("and")))
         terms.push_back(predicate());
-    if (terms.size() == 1)
-        return terms.front();
-    return [terms](size_t row) -> std::optional<bool> {
-        bool unknown = false;
-        for (const Condition& term : terms) {
-            const std::optional<bool> truth = term(row);
-            if (truth == false)
-                return false;
-            unknown = unknown || !truth;
-        }
-        return unknown ? std::nullopt : std::optional(true);
-    };
+    return combined(terms, false);
+}
+
+bool ExpressionParser::conditionInParentheses() const
+{
+    if (peek().kind != Token::Punctuation || peek().text != QLatin1String("(") || atEnd())
+        return false;
+    int depth = 0;
+    for (size_t at = at_; at < tokens_.size(); ++at) {
+        const Token& t = tokens_[at];
+        const bool word = t.kind == Token::Word;
+        if ((t.kind == Token::Punctuation && t.text == QLatin1String("(")) || (word && t.text.compare(QLatin1String("case"), Qt::CaseInsensitive) == 0))
+            ++depth;
+        else if ((t.kind == Token::Punctuation && t.text == QLatin1String(")")) || (word && t.text.compare(QLatin1String("end"), Qt::CaseInsensitive) == 0))
+            --depth;
+        if (depth == 0)
+            return false;
+        const bool comparison = t.kind == Token::Punctuation && QStringLiteral("=<>!").contains(t.text);
+        const bool logical = word && (t.text.compare(QLatin1String("is"), Qt::CaseInsensitive) == 0 ||
+                                      t.text.compare(QLatin1String("and"), Qt::CaseInsensitive) == 0 ||
+                                      t.text.compare(QLatin1String("or"), Qt::CaseInsensitive) == 0);
+        if (depth == 1 && (comparison || logical))
+            return true;
+    }
+    return false;
 }
 
 Condition ExpressionParser::predicate()
 {
+    if (conditionInParentheses()) {
+        expect(QStringLiteral("("));
+        Condition inner = condition();
+        expect(QStringLiteral(")"));
+        return inner;
+    }
     const Expression left = expression();
     if (accept(QStringLiteral("is"))) {
         const bool negated = accept(QStringLiteral("not"));
@@ -151,13 +196,48 @@ Condition ExpressionParser::predicate()
             throw syntaxError(peek().text);
         return [left, negated](size_t row) { return std::optional(left.value(row).isNull() != negated); };
     }
-    expect(QStringLiteral("="));
+    // "=", "<>", "!=", "<", "<=", ">", ">=": which orders make it true.
+    bool less = false, equal = false, greater = false;
+    if (acceptPunctuation(QStringLiteral("="))) {
+        equal = true;
+    } else if (acceptPunctuation(QStringLiteral("<"))) {
+        less = true;
+        greater = acceptPunctuation(QStringLiteral(">"));
+        equal = !greater && acceptPunctuation(QStringLiteral("="));
+    } else if (acceptPunctuation(QStringLiteral(">"))) {
+        greater = true;
+        equal = acceptPunctuation(QStringLiteral("="));
+    } else if (acceptPunctuation(QStringLiteral("!"))) {
+        expect(QStringLiteral("="));
+        less = greater = true;
+    } else {
+        throw syntaxError(peek().text);
+    }
     const Expression right = expression();
     if (const std::optional<SqlFailure> error = ComparisonError(left.type, right.type))
         throw *error;
-    const bool caseSensitive = scope_.caseSensitive;
-    return [left, right, caseSensitive](size_t row) {
-        return Equal(left.value(row), left.type, right.value(row), right.type, caseSensitive);
+    const QString collation = scope_.collation;
+    return [left, right, collation, less, equal, greater](size_t row) -> std::optional<bool> {
+        const std::optional<int> order = Compared(left.value(row), left.type, right.value(row), right.type, collation);
+        if (!order)
+            return std::nullopt;
+        return *order < 0 ? less : *order > 0 ? greater : equal;
+    };
+}
+
+std::function<int(size_t, size_t)> ExpressionParser::ordering()
+{
+    const Expression by = expression();
+    const bool descending = accept(QStringLiteral("desc"));
+    if (!descending)
+        accept(QStringLiteral("asc"));
+    const QString collation = scope_.collation;
+    return [by, descending, collation](size_t left, size_t right) {
+        const QVariant a = by.value(left);
+        const QVariant b = by.value(right);
+        const int order = a.isNull() || b.isNull() ? int(b.isNull()) - int(a.isNull())
+                                                   : *Compared(a, by.type, b, by.type, collation);
+        return descending ? -order : order;
     };
 }
 

@@ -21,13 +21,13 @@ struct ExpressionScope {
     std::function<SqlColumn(size_t column)> columnType;
     std::function<QVariant(size_t row, size_t column)> cell;
     std::function<const RpcParameter*(const QString& token)> parameter;  // "?" takes the next one
-    bool caseSensitive = false;
+    QString collation;  // of the columns, for text comparisons
     int serverMajorVersion = 16;
 };
 
 // Parses the expressions the program's statements use: columns, parameters,
 // literals, NULL, CAST, CONVERT, DATALENGTH, SUBSTRING, HASHBYTES, CASE WHEN,
-// "=", IS [NOT] NULL and AND. Throws SqlFailure for what SQL Server refuses to
+// the comparisons, IS [NOT] NULL, AND, OR and parentheses. Throws SqlFailure for what SQL Server refuses to
 // compile (Msg 207, 402...), std::runtime_error for what it does not play.
 class ExpressionParser {
 public:
@@ -35,6 +35,8 @@ public:
 
     Expression expression();
     Condition condition();
+    // One term of ORDER BY: the rows' order by it, NULL first, or last when descending.
+    std::function<int(size_t left, size_t right)> ordering();
     // The next word, if it is this keyword (case-insensitive); consumed.
     bool accept(const QString& keyword);
     bool acceptPunctuation(const QString& punctuation);
@@ -53,7 +55,9 @@ private:
     const Token& peek() const;
     Token take();
     SqlColumn type();
+    Condition conjunction();
     Condition predicate();
+    bool conditionInParentheses() const;  // "(" opens a condition, not an expression
     Expression primary();
     Expression column(const QString& name);
     Expression function(const QString& name);

@@ -1,9 +1,13 @@
 #include "tests/tds/SqlValues.h"
 
+#include <QCollator>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QUuid>
 #include <QtEndian>
 
+#include <cstring>
+#include <map>
 #include <stdexcept>
 
 namespace {
@@ -135,6 +139,56 @@ qlonglong integerOf(const QVariant& value, const SqlColumn& from, const SqlColum
         throw failure(245, QStringLiteral("Conversion failed when converting the %1 value '%2' to data type %3.")
                                .arg(TypeName(from.type), value.toString(), TypeName(to.type)));
     return n;
+}
+
+// SQL Server orders uniqueidentifier values by their stored bytes, the last
+// six first: 10 to 15, then 8 and 9, 6 and 7, 4 and 5, and 0 to 3.
+int guidOrder(const QUuid& left, const QUuid& right)
+{
+    static const int significance[] = {10, 11, 12, 13, 14, 15, 8, 9, 6, 7, 4, 5, 0, 1, 2, 3};
+    const QByteArray a = guidBytes(left);
+    const QByteArray b = guidBytes(right);
+    for (const int i : significance) {
+        if (a[i] != b[i])
+            return quint8(a[i]) < quint8(b[i]) ? -1 : 1;
+    }
+    return 0;
+}
+
+// Shortest decimal texts ("-12.5", "0") in numeric order.
+int decimalOrder(const QString& left, const QString& right)
+{
+    const bool leftNegative = left.startsWith(QLatin1Char('-'));
+    if (leftNegative != right.startsWith(QLatin1Char('-')))
+        return leftNegative ? -1 : 1;
+    const QString a = leftNegative ? left.mid(1) : left;
+    const QString b = leftNegative ? right.mid(1) : right;
+    const QString aWhole = a.section(QLatin1Char('.'), 0, 0);
+    const QString bWhole = b.section(QLatin1Char('.'), 0, 0);
+    const qsizetype fraction = std::max(a.size() - aWhole.size(), b.size() - bWhole.size());
+    int magnitude = aWhole.size() != bWhole.size() ? (aWhole.size() < bWhole.size() ? -1 : 1)
+                                                   : aWhole.compare(bWhole);
+    if (magnitude == 0)
+        magnitude = a.section(QLatin1Char('.'), 1).leftJustified(fraction, QLatin1Char('0'))
+                        .compare(b.section(QLatin1Char('.'), 1).leftJustified(fraction, QLatin1Char('0')));
+    magnitude = magnitude < 0 ? -1 : magnitude > 0 ? 1 : 0;
+    return leftNegative ? -magnitude : magnitude;
+}
+
+// Text under a collation: "_CS" ones tell case apart, Chinese_PRC ones order
+// Chinese characters by their pinyin, as SQL Server's do.
+int textOrder(const QString& left, const QString& right, const QString& collation)
+{
+    thread_local std::map<QString, QCollator> collators;
+    auto known = collators.find(collation);
+    if (known == collators.end()) {
+        QCollator collator(collation.startsWith(QLatin1String("Chinese_PRC"), Qt::CaseInsensitive) ? QLocale(QLocale::Chinese, QLocale::China)
+                                                                                                  : QLocale(QLocale::English, QLocale::UnitedStates));
+        collator.setCaseSensitivity(collation.contains(QLatin1String("_CS"), Qt::CaseInsensitive) ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        known = collators.emplace(collation, collator).first;
+    }
+    const int order = known->second.compare(left, right);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -321,8 +375,8 @@ std::optional<SqlFailure> ComparisonError(const SqlColumn& left, const SqlColumn
     return std::nullopt;
 }
 
-std::optional<bool> Equal(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType,
-                          bool caseSensitive)
+std::optional<int> Compared(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType,
+                            const QString& collation)
 {
     if (left.isNull() || right.isNull())
         return std::nullopt;
@@ -330,25 +384,31 @@ std::optional<bool> Equal(const QVariant& left, const SqlColumn& leftType, const
     // The operand of lower precedence is converted to the other's type.
     if (either([](SqlType t) { return t == SqlType::UniqueIdentifier; })) {
         const SqlColumn guid{QString(), SqlType::UniqueIdentifier};
-        return Converted(left, leftType, guid).toUuid() == Converted(right, rightType, guid).toUuid();
+        return guidOrder(Converted(left, leftType, guid).toUuid(), Converted(right, rightType, guid).toUuid());
     }
     if (either(IsExactDecimal) || (IsInteger(leftType.type) && IsInteger(rightType.type))) {
         const SqlColumn number{QString(), SqlType::Numeric, 0, 38, 10};
-        return decimalText(Converted(left, leftType, number).toString()) == decimalText(Converted(right, rightType, number).toString());
+        return decimalOrder(*decimalText(Converted(left, leftType, number).toString()),
+                            *decimalText(Converted(right, rightType, number).toString()));
     }
     if (either(IsInteger)) {
         const SqlColumn number{QString(), SqlType::BigInt};
-        return Converted(left, leftType, number).toLongLong() == Converted(right, rightType, number).toLongLong();
+        const qlonglong a = Converted(left, leftType, number).toLongLong();
+        const qlonglong b = Converted(right, rightType, number).toLongLong();
+        return a < b ? -1 : a > b ? 1 : 0;
     }
     if (either(IsCharacter)) {
         // Compared as the character type; trailing spaces do not count.
         const SqlColumn text{QString(), either(IsWide) ? SqlType::NVarChar : SqlType::VarChar, -1};
         static const QRegularExpression trailing(QStringLiteral(" +$"));
-        const QString a = Converted(left, leftType, text).toString().remove(trailing);
-        const QString b = Converted(right, rightType, text).toString().remove(trailing);
-        return a.compare(b, caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive) == 0;
+        return textOrder(Converted(left, leftType, text).toString().remove(trailing),
+                         Converted(right, rightType, text).toString().remove(trailing), collation);
     }
-    return left.toByteArray() == right.toByteArray();
+    // Binary values compare as if the shorter were padded with zero bytes.
+    QByteArray a = left.toByteArray();
+    QByteArray b = right.toByteArray();
+    const qsizetype length = std::max(a.size(), b.size());
+    return std::memcmp(a.leftJustified(length, '\0').constData(), b.leftJustified(length, '\0').constData(), size_t(length));
 }
 
 std::optional<SqlFailure> AssignmentError(const SqlColumn& value, const SqlColumn& column)

@@ -32,8 +32,9 @@ QVariant Converted(const QVariant& value, const SqlColumn& from, const SqlColumn
 
 // The error SQL Server gives when it compiles "left = right", if any.
 std::optional<SqlFailure> ComparisonError(const SqlColumn& left, const SqlColumn& right);
-// "left = right" after SQL Server's implicit conversions; nullopt when either is NULL.
-std::optional<bool> Equal(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType,
-                          bool caseSensitive);
+// "left" against "right" after SQL Server's implicit conversions, text under
+// the named collation: negative, zero or positive; nullopt when either is NULL.
+std::optional<int> Compared(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType,
+                            const QString& collation);
 // The error of storing a value of the type in the column, if any.
 std::optional<SqlFailure> AssignmentError(const SqlColumn& value, const SqlColumn& column);

@@ -89,7 +89,9 @@ QString ExpectedRowCondition(TableKey key, SqlType nameType)
     case TableKey::IntId: return QStringLiteral(R"(\[id\] = %1)").arg(p);
     case TableKey::NumericIdentity: return QStringLiteral(R"(\[id\] = CAST\(%1 AS numeric\(18,0\)\))").arg(p);
     case TableKey::Guid: return QStringLiteral(R"(\[id\] = CAST\(%1 AS uniqueidentifier\))").arg(p);
+    case TableKey::BinaryId: return QStringLiteral(R"(\[id\] = CAST\(%1 AS varbinary\(8000\)\))").arg(p);
     case TableKey::Name: return text;
+    case TableKey::NameAndId: return QStringLiteral(R"(%1 and \[id\] = %2)").arg(text, p);
     case TableKey::None: break;
     }
     // The exact column and the sizes find the candidates; only they are digested.

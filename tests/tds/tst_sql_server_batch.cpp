@@ -394,6 +394,49 @@ private slots:
         QVERIFY2(check.violations.isEmpty(), qPrintable(check.violations.join(u'\n') + u'\n' + run.context));
     }
 
+    // A table of several pages: every row is read once in the server's order
+    // of the key, so each bitmap is converted and each other value counted
+    // once, with one job and with two.
+    void tableOfManyPagesConvertedRowByRow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QString>("jobs");
+        const std::tuple<TableKey, const char*, const char*> keys[] = {
+            {TableKey::IntId, "SQL_Latin1_General_CP1_CI_AS", "id int"},
+            {TableKey::Guid, "SQL_Latin1_General_CP1_CI_AS", "id uniqueidentifier"},
+            {TableKey::Name, "Chinese_PRC_CI_AS", "BCE01 nvarchar, Chinese"},
+            {TableKey::NameAndId, "SQL_Latin1_General_CP1_CS_AS", "BCE01 nvarchar and id int"}};
+        for (const auto& [key, collation, name] : keys) {
+            for (const char* jobs : {"1", "2"})
+                QTest::addRow("%s, --jobs %s", name, jobs) << int(key) << QString::fromLatin1(collation) << QString::fromLatin1(jobs);
+        }
+    }
+    void tableOfManyPagesConvertedRowByRow()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, collation);
+        QFETCH(QString, jobs);
+        ScriptedTable table(SqlType::VarBinaryMax, TableKey(key));
+        table.collation = collation;
+        const QStringList first{QStringLiteral("张"), QStringLiteral("阿"), QStringLiteral("b"), QStringLiteral("A"),
+                                QStringLiteral("中"), QStringLiteral("a")};
+        const int rows = 2345, everyBitmap = 97;
+        for (int i = 0; i < rows; ++i) {
+            const QString name = first[i % first.size()] + (TableKey(key) == TableKey::NameAndId ? QString() : QString::number(i));
+            table.addRow({name, i % everyBitmap ? stored::Jpeg(8, 8, i) : stored::Bmp24(16, 8, i), std::nullopt});
+        }
+        const BatchRun run = runOn(table, {QStringLiteral("--jobs"), jobs});
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context.left(20000)));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context.left(20000)));
+        const int bitmaps = (rows + everyBitmap - 1) / everyBitmap;
+        QCOMPARE(convertedInSummary(run.outcome.out), qlonglong(bitmaps));
+        const QRegularExpressionMatch jpeg = QRegularExpression(QStringLiteral(R"(BAC02\s+already JPEG\s+(\d+))")).match(run.outcome.out);
+        QVERIFY2(jpeg.hasMatch() && jpeg.captured(1).toInt() == rows - bitmaps, qPrintable(run.outcome.out));
+        QVERIFY2(std::count_if(run.log.begin(), run.log.end(), [](const LoggedStatement& s) { return s.text.startsWith(QLatin1String("select top (1000)")); }) > 2,
+                 qPrintable(run.context.left(20000)));
+    }
+
     // Before SQL Server 2016 a keyless table's rows cannot be told apart by
     // digests of their pictures.
     void keylessTableRefusedBeforeSql2016_data()
@@ -526,7 +569,7 @@ private slots:
     void keysDifferingInCaseConvertedEachInItsRow()
     {
         ScriptedTable table(SqlType::VarBinaryMax, TableKey::Name);
-        table.caseSensitive = true;
+        table.collation = QStringLiteral("SQL_Latin1_General_CP1_CS_AS");
         table.addRow({QStringLiteral("a"), stored::Bmp24(24, 16, 1), stored::Bmp8(20, 12, 2)});
         table.addRow({QStringLiteral("A"), stored::Bmp24(24, 16, 3), stored::Bmp8(20, 12, 4)});
         const BatchRun run = runOn(table);

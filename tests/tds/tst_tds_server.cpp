@@ -120,7 +120,8 @@ const QString objectStatement = QStringLiteral(
     "PARSENAME(s.base_object_name, 1), DB_NAME() from sys.objects o left join sys.synonyms s on s.object_id = o.object_id "
     "where o.object_id = OBJECT_ID(?)");
 const QString columnsStatement = QStringLiteral(
-    "select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable from sys.columns c "
+    "select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, c.collation_name, "
+    "CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) from sys.columns c "
     "where c.object_id = OBJECT_ID(?) order by c.column_id");
 const QString keysStatement = QStringLiteral(
     "select i.index_id, c.name from sys.indexes i join sys.index_columns ic on ic.object_id = i.object_id "
@@ -220,9 +221,15 @@ private slots:
         QCOMPARE(names, (QStringList{QStringLiteral("master"), QStringLiteral("pictures")}));
         QCOMPARE(client.value(QStringLiteral("select 1 from sysobjects where name='BAC1'")).toInt(), 1);
 
-        QCOMPARE(client.rows(columnsStatement, {QStringLiteral("[BAC1]")}),
-                 (QStringList{QStringLiteral("id int 4 10 0 0"), QStringLiteral("BCE01 nvarchar 100 0 0 1"),
-                              QStringLiteral("BAC02 varbinary -1 0 0 1"), QStringLiteral("BAC04 varbinary -1 0 0 1")}));
+        ScriptedTable table;
+        table.collation = QStringLiteral("Chinese_PRC_CI_AS");
+        ScriptedTdsServer other(table);
+        Client otherClient(other.port());
+        QCOMPARE(otherClient.rows(columnsStatement, {QStringLiteral("[BAC1]")}),
+                 (QStringList{QStringLiteral("id int 4 10 0 0 NULL SQL_Latin1_General_CP1_CI_AS"),
+                              QStringLiteral("BCE01 nvarchar 100 0 0 1 Chinese_PRC_CI_AS SQL_Latin1_General_CP1_CI_AS"),
+                              QStringLiteral("BAC02 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS"),
+                              QStringLiteral("BAC04 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS")}));
         // Another database holds no BAC1.
         client.run(QStringLiteral("use master"));
         QSqlQuery none = client.query();
@@ -388,7 +395,7 @@ private slots:
         table.column(QStringLiteral("BAC04")) = column;
         ScriptedTdsServer server(table);
         Client client(server.port());
-        QCOMPARE(client.rows(columnsStatement, {QStringLiteral("[BAC1]")}).last(), QStringLiteral("BAC04 %1 1").arg(described));
+        QCOMPARE(client.rows(columnsStatement, {QStringLiteral("[BAC1]")}).last().section(u' ', 0, 5), QStringLiteral("BAC04 %1 1").arg(described));
     }
 
     void namesResolveToWhatTheyStandFor_data()
@@ -609,22 +616,95 @@ private slots:
 
     void collationDecidesStringEquality_data()
     {
-        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QString>("collation");
         QTest::addColumn<QStringList>("found");  // by "a"
-        QTest::newRow("case-insensitive") << false << QStringList{QStringLiteral("a"), QStringLiteral("A")};
-        QTest::newRow("case-sensitive") << true << QStringList{QStringLiteral("a")};
+        QTest::newRow("case-insensitive") << QStringLiteral("SQL_Latin1_General_CP1_CI_AS")
+                                          << QStringList{QStringLiteral("a"), QStringLiteral("A")};
+        QTest::newRow("case-sensitive") << QStringLiteral("SQL_Latin1_General_CP1_CS_AS") << QStringList{QStringLiteral("a")};
     }
     void collationDecidesStringEquality()
     {
-        QFETCH(bool, caseSensitive);
+        QFETCH(QString, collation);
         QFETCH(QStringList, found);
         ScriptedTable table(SqlType::VarBinaryMax, TableKey::None);
-        table.caseSensitive = caseSensitive;
+        table.collation = collation;
         table.addRow({QStringLiteral("a"), QByteArray("BM"), std::nullopt});
         table.addRow({QStringLiteral("A"), QByteArray("BM"), std::nullopt});
         ScriptedTdsServer server(table);
         Client client(server.port());
         QCOMPARE(client.rows(QStringLiteral("select [BCE01] from [BAC1] where [BCE01] = ?"), {QStringLiteral("a")}), found);
+    }
+
+    // ORDER BY and the comparisons order values as SQL Server does:
+    // uniqueidentifier by its last six bytes first, binary as if padded with
+    // zero bytes, text under the collation without its trailing spaces.
+    void orderAndComparisonsFollowTheServer_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QVariantList>("ids");      // stored in this order, as rows 0, 1...
+        QTest::addColumn<QStringList>("ordered");  // the rows in ORDER BY order
+        QTest::addColumn<QString>("placeholder");
+        QTest::addColumn<QVariant>("after");
+        QTest::addColumn<QStringList>("greater");  // the rows greater than `after`
+        const QString latin = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
+        const auto rows = [](const char* list) { return QString::fromLatin1(list).split(u' '); };
+        QTest::newRow("uniqueidentifier")
+            << int(TableKey::Guid) << latin
+            << QVariantList{QUuid(QStringLiteral("3AAAAAAA-BBBB-CCCC-DDDD-2EEEEEEEEEEE")),
+                            QUuid(QStringLiteral("2AAAAAAA-BBBB-CCCC-DDDD-1EEEEEEEEEEE")),
+                            QUuid(QStringLiteral("1AAAAAAA-BBBB-CCCC-DDDD-3EEEEEEEEEEE")),
+                            QUuid(QStringLiteral("00000001-0000-0000-0100-000000000000")),
+                            QUuid(QStringLiteral("00000000-0000-0001-0000-000000000000"))}
+            << rows("4 3 1 0 2") << QStringLiteral("CAST(? AS uniqueidentifier)")
+            << QVariant(QStringLiteral("00000001-0000-0000-0100-000000000000")) << rows("0 1 2");
+        QTest::newRow("binary")
+            << int(TableKey::BinaryId) << latin
+            << QVariantList{QByteArray::fromHex("02000000"), QByteArray::fromHex("01010000"), QByteArray::fromHex("01000000")}
+            << rows("2 1 0") << QStringLiteral("CAST(? AS varbinary(8000))") << QVariant(QByteArray::fromHex("01")) << rows("0 1");
+        // Rows 0, 1, 2 named "B", "c " and "a b"; in Chinese 阿 (a), 中 (zhong) and 张 (zhang).
+        QTest::newRow("case-insensitive text") << int(TableKey::IntId) << latin << QVariantList{1, 2, 3} << rows("2 0 1")
+                                               << QStringLiteral("?") << QVariant(QStringLiteral("B ")) << rows("1");
+        const QString zhang = QStringLiteral("张");
+        QTest::newRow("Chinese by pinyin")
+            << int(TableKey::IntId) << QStringLiteral("Chinese_PRC_CI_AS") << QVariantList{1, 2, 3} << rows("0 2 1")
+            << QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000))")
+            << QVariant(QByteArray(reinterpret_cast<const char*>(zhang.utf16()), 2)) << rows("1");
+    }
+    void orderAndComparisonsFollowTheServer()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, collation);
+        QFETCH(QVariantList, ids);
+        QFETCH(QStringList, ordered);
+        QFETCH(QString, placeholder);
+        QFETCH(QVariant, after);
+        QFETCH(QStringList, greater);
+        ScriptedTable table(SqlType::VarBinaryMax, TableKey(key));
+        table.collation = collation;
+        const bool text = key == int(TableKey::IntId);
+        const QStringList names = collation.startsWith(QLatin1String("Chinese"))
+                                      ? QStringList{QStringLiteral("阿"), QStringLiteral("中"), QStringLiteral("张")}
+                                      : QStringList{QStringLiteral("B"), QStringLiteral("c "), QStringLiteral("a b")};
+        for (int i = 0; i < ids.size(); ++i) {
+            table.addRow({text ? names[i] : QString::number(i), std::nullopt, std::nullopt});
+            table.data.back().front() = ids[i];
+        }
+        ScriptedTdsServer server(table);
+        Client client(server.port());
+        // The row numbers, from the id (text) or BCE01.
+        const auto numbers = [text](const QStringList& found) {
+            QStringList rows;
+            for (const QString& row : found)
+                rows << (text ? QString::number(row.toInt() - 1) : row);
+            return rows;
+        };
+        const QString by = text ? QStringLiteral("[BCE01]") : QStringLiteral("[id]");
+        const QString shown = text ? QStringLiteral("[id]") : QStringLiteral("[BCE01]");
+        QCOMPARE(numbers(client.rows(QStringLiteral("select %1 from [BAC1] order by %2").arg(shown, by))), ordered);
+        QStringList above = numbers(client.rows(QStringLiteral("select %1 from [BAC1] where %2 > %3").arg(shown, by, placeholder), {after}));
+        above.sort();
+        QCOMPARE(above, greater);
     }
 
     void triggerResultComesBeforeTheWritesCount()
