@@ -4,6 +4,7 @@
 #include "tests/tds/ScriptedTdsServer.h"
 #include "tests/tds/TdsTestSupport.h"
 
+#include <QCollator>
 #include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -680,6 +681,13 @@ private slots:
         QFETCH(QString, placeholder);
         QFETCH(QVariant, after);
         QFETCH(QStringList, greater);
+        if (collation.startsWith(QLatin1String("Chinese"))) {
+            const QCollator chinese(QLocale(QLocale::Chinese, QLocale::China));
+            if (!(chinese.compare(QStringLiteral("阿"), QStringLiteral("张")) < 0 &&
+                  chinese.compare(QStringLiteral("张"), QStringLiteral("中")) < 0))
+                QSKIP("This platform's collation data does not order Chinese by pinyin (Wine's CompareStringEx), "
+                      "so the test server cannot play SQL Server's Chinese_PRC order here");
+        }
         ScriptedTable table(SqlType::VarBinaryMax, TableKey(key));
         table.collation = collation;
         const bool text = key == int(TableKey::IntId);
