@@ -185,12 +185,7 @@ private slots:
         QFETCH(int, variant);
         const std::vector<ImageRow> original = createMixedTable(Bac1Variants()[size_t(variant)]);
         QVERIFY(!QTest::currentTestFailed());
-        const ConnectionSettings& settings = database_->settings();
-        const ChildOutcome run =
-            RunChild({QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), settings.DataSource, QStringLiteral("--user"),
-                      settings.UserID, QStringLiteral("--database"), settings.InitialCatalog, QStringLiteral("--jobs"),
-                      QStringLiteral("2")},
-                     settings.Password);
+        const ChildOutcome run = runBatchWithTwoJobs();
         QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(QStringLiteral("exit code %1\n%2").arg(run.exitCode).arg(run.err)));
         checkOutcome(Bac1Variants()[size_t(variant)], run.exitCode == 0 ? QString() : run.err, original);
         if (run.exitCode == 0)
@@ -216,12 +211,7 @@ private slots:
                             std::nullopt});
         CreateBac1(*database_, v, rows);
         const std::vector<ImageRow> original = database_->imageTable();
-        const ConnectionSettings& settings = database_->settings();
-        const ChildOutcome run =
-            RunChild({QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), settings.DataSource, QStringLiteral("--user"),
-                      settings.UserID, QStringLiteral("--database"), settings.InitialCatalog, QStringLiteral("--jobs"),
-                      QStringLiteral("2")},
-                     settings.Password);
+        const ChildOutcome run = runBatchWithTwoJobs();
         QVERIFY2(run.exitCode == 0, qPrintable(QStringLiteral("exit code %1\n%2").arg(run.exitCode).arg(run.err)));
         QVERIFY(database_->imageTable() == FinishedTable(original));
         QVERIFY2(run.out.contains(QStringLiteral("Converted %1 values").arg(changedValues(original, FinishedTable(original)))),
@@ -231,6 +221,15 @@ private slots:
     }
 
 private:
+    ChildOutcome runBatchWithTwoJobs() const
+    {
+        const ConnectionSettings& settings = database_->settings();
+        return RunChild({QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), settings.DataSource,
+                         QStringLiteral("--user"), settings.UserID, QStringLiteral("--database"),
+                         settings.InitialCatalog, QStringLiteral("--jobs"), QStringLiteral("2")},
+                        settings.Password);
+    }
+
     bool keylessRefused(const Bac1Variant& variant) const
     {
         return variant.key == Bac1Variant::Key::None && database_->majorVersion() < kFirstVersionForKeylessTables;
