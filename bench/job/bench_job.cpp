@@ -8,6 +8,7 @@
 // Each job runs in a child process of its own so its peak memory is its own:
 // bench_job --job <server folder> <database>.
 #include "bench/job/DesktopJob.h"
+#include "bench/job/SettledDisk.h"
 #include "convert/BmpToJpg.h"
 #include "convert/MemoryReuse.h"
 #include "tools/demo/ImageTableWriter.h"
@@ -22,6 +23,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -105,6 +108,7 @@ double DatabaseFloorSeconds(const Corpus& corpus, const QDir& work, const QStrin
     const QString copy = work.filePath(QStringLiteral("floor.db"));
     QFile::remove(copy);
     QFile::copy(pristine, copy);
+    SettleDisk();
     double seconds = 0;
     {
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("floor"));
@@ -172,6 +176,7 @@ double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
 
 JobFigures RunJobInChild(const QString& server, const QString& database)
 {
+    SettleDisk();
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--job"), server, database});
@@ -189,6 +194,7 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
     const QString copy = work.filePath(QStringLiteral("batch.db"));
     QFile::remove(copy);
     QFile::copy(pristine, copy);
+    SettleDisk();
     QProcess batch;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
@@ -203,6 +209,15 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
     if (batch.exitCode() != 0)
         std::fprintf(stderr, "batch --jobs %d failed: %s\n", jobs, batch.readAllStandardError().constData());
     return seconds;
+}
+
+// The desktop job on a fresh copy of the pristine table, timed in its child.
+double DesktopSecondsOnCopy(const QDir& work, const QString& pristine)
+{
+    const QString copy = work.filePath(QStringLiteral("desktop.db"));
+    QFile::remove(copy);
+    QFile::copy(pristine, copy);
+    return RunJobInChild(work.path(), QStringLiteral("desktop")).seconds;
 }
 
 }  // namespace
@@ -238,16 +253,23 @@ int main(int argc, char** argv)
         QFile::copy(work.filePath(from), to);
     }
 
-    const double floor = DatabaseFloorSeconds(corpus, work, pristine);
     const double alone = BmpToJpgAloneSeconds(corpus, work);
     const JobFigures first = RunJobInChild(work.path(), QStringLiteral("small"));
     const JobFigures second = RunJobInChild(work.path(), QStringLiteral("small"));
     const JobFigures large = RunJobInChild(work.path(), QStringLiteral("large"));
     const JobFigures single = RunJobInChild(work.path(), QStringLiteral("single"));
-    const double batchOne = BatchSeconds(work, pristine, 1);
-    const double batchTwo = BatchSeconds(work, pristine, 2);
     const double singleOne = BatchSeconds(work, pristineSingle, 1);
     const double singleTwo = BatchSeconds(work, pristineSingle, 2);
+
+    // On a shared machine one run moves by a tenth or more: the floor and
+    // each way to run the job go twice, in turn, and the best of each counts.
+    double floor = HUGE_VAL, batchOne = HUGE_VAL, batchTwo = HUGE_VAL, desktop = HUGE_VAL;
+    for (int round = 0; round < 2; ++round) {
+        floor = std::min(floor, DatabaseFloorSeconds(corpus, work, pristine));
+        batchOne = std::min(batchOne, BatchSeconds(work, pristine, 1));
+        batchTwo = std::min(batchTwo, BatchSeconds(work, pristine, 2));
+        desktop = std::min(desktop, DesktopSecondsOnCopy(work, pristine));
+    }
 
     std::printf("%.0f pictures (%.0f megapixels) in BAC02 and BAC04, plus %d JPEG values\n", pictures, megapixels,
                 kRowsOfJpeg);
@@ -267,9 +289,11 @@ int main(int argc, char** argv)
                 pictures / batchTwo, megapixels / batchTwo, batchOne / batchTwo);
     std::printf("one per row     : batch --jobs 1 %.1f, --jobs 2 %.1f pictures/s, ratio %.2f\n", pictures / singleOne,
                 pictures / singleTwo, singleOne / singleTwo);
-    std::printf("database floor  : %.2f s (the same reads and writes with the finished JPEGs, no encoding)\n", floor);
+    std::printf("database floor  : %.2f s (the same reads and writes with the finished JPEGs, no encoding;"
+                " each figure below and this one the best of two runs in turn)\n",
+                floor);
     std::printf("   batch --jobs 1 %.2f s, %.2f times the floor\n", batchOne, batchOne / floor);
     std::printf("   batch --jobs 2 %.2f s, %.2f times the floor  (goal <= 1.10)\n", batchTwo, batchTwo / floor);
-    std::printf("   desktop job    %.2f s, %.2f times the floor  (goal <= 1.50)\n", first.seconds, first.seconds / floor);
+    std::printf("   desktop job    %.2f s, %.2f times the floor  (goal <= 1.50)\n", desktop, desktop / floor);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "batch/BatchMain.h"
 #include "bench/job/DesktopJob.h"
 #include "bench/job/PeakMemory.h"
+#include "bench/job/SettledDisk.h"
 #include "convert/MemoryReuse.h"
 #include "tools/demo/ImageTableWriter.h"
 #include "tools/demo/StoredPictures.h"
@@ -95,6 +96,7 @@ RunFigures RunChild(const QDir& work, const QString& name, const QStringList& ar
     const QString copy = work.filePath(QStringLiteral("run.db"));
     QFile::remove(copy);
     QFile::copy(work.filePath(name + QStringLiteral(".db")), copy);
+    SettleDisk();
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
