@@ -5,8 +5,11 @@
 // command with one and two encoding jobs on the same table, and all of them
 // against the database floor: the same reads and writes with the finished
 // JPEGs, encoding nothing.
-// Each job runs in a child process of its own so its peak memory is its own:
-// bench_job --job <server folder> <database>.
+// Each job and the floor run in a child process of their own, so that each
+// peak memory is its own and each starts with as little memory in hand:
+// bench_job --job <server folder> <database>,
+// bench_job --floor <database file> <finished JPEGs file>.
+#include "bench/job/DatabaseFloor.h"
 #include "bench/job/DesktopJob.h"
 #include "bench/job/SettledDisk.h"
 #include "convert/BmpToJpg.h"
@@ -19,13 +22,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -93,11 +96,8 @@ void WriteDatabase(const QString& file, const Corpus& corpus, int copies, Layout
     }
 }
 
-// What the database itself costs for the job: on a copy of the pristine
-// table, every value of BAC02 then BAC04 read whole in row order and each
-// bitmap's finished JPEG written over it, committed as often as the job
-// commits, through the same driver and settings.
-double DatabaseFloorSeconds(const Corpus& corpus, const QDir& work, const QString& pristine)
+// The finished JPEGs of every bitmap, in the order the job meets them.
+std::vector<QByteArray> FinishedJpegs(const Corpus& corpus)
 {
     std::vector<QByteArray> finished;
     for (const Picture& picture : corpus.pictures) {
@@ -105,57 +105,7 @@ double DatabaseFloorSeconds(const Corpus& corpus, const QDir& work, const QStrin
             {reinterpret_cast<const std::uint8_t*>(picture.bytes.constData()), size_t(picture.bytes.size())});
         finished.emplace_back(reinterpret_cast<const char*>(jpeg->data()), qsizetype(jpeg->size()));
     }
-    const QString copy = work.filePath(QStringLiteral("floor.db"));
-    QFile::remove(copy);
-    QFile::copy(pristine, copy);
-    SettleDisk();
-    double seconds = 0;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("floor"));
-        database.setDatabaseName(copy);
-        database.open();
-        QSqlQuery query(database);
-        query.exec(QStringLiteral("pragma secure_delete = fast"));
-        query.exec(QStringLiteral("pragma cache_size = -32768"));
-        QElapsedTimer timer;
-        timer.start();
-        QElapsedTimer group;
-        size_t picture = 0;
-        for (const QString& column : {QStringLiteral("BAC02"), QStringLiteral("BAC04")}) {
-            std::vector<qint64> rows;
-            query.exec(QStringLiteral("select rowid from BAC1 where %1 is not null order by rowid").arg(column));
-            while (query.next())
-                rows.push_back(query.value(0).toLongLong());
-            QSqlQuery read(database);
-            read.prepare(QStringLiteral("select %1 from BAC1 where rowid = ?").arg(column));
-            QSqlQuery write(database);
-            write.prepare(QStringLiteral("update BAC1 set %1 = ? where rowid = ?").arg(column));
-            for (const qint64 row : rows) {
-                if (!group.isValid()) {
-                    query.exec(QStringLiteral("begin immediate"));
-                    group.start();
-                }
-                read.addBindValue(row);
-                read.exec();
-                read.next();
-                const bool bitmap = read.value(0).toByteArray().startsWith("BM");
-                read.finish();
-                if (!bitmap)
-                    continue;
-                write.addBindValue(finished[picture++]);
-                write.addBindValue(row);
-                write.exec();
-                if (group.elapsed() >= 750) {
-                    query.exec(QStringLiteral("commit"));
-                    group.invalidate();
-                }
-            }
-        }
-        query.exec(QStringLiteral("commit"));
-        seconds = double(timer.nsecsElapsed()) / 1e9;
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("floor"));
-    return seconds;
+    return finished;
 }
 
 double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
@@ -174,17 +124,38 @@ double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+// A timed run on anything but the pristine table would time nothing.
+void FreshCopy(const QString& pristine, const QString& copy)
+{
+    QFile::remove(copy);
+    if (!QFile::copy(pristine, copy)) {
+        std::fprintf(stderr, "cannot copy %s to %s\n", qPrintable(pristine), qPrintable(copy));
+        std::exit(1);
+    }
+}
+
+// Runs this program again with `arguments` and gives what it printed, or
+// nothing, having said why, when it did not end well.
+std::optional<QByteArray> ChildOutput(const QStringList& arguments)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    child.waitForFinished(-1);
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        std::fprintf(stderr, "bench_job %s failed: %s\n", qPrintable(arguments.join(u' ')),
+                     qPrintable(child.errorString()));
+        return std::nullopt;
+    }
+    return child.readAllStandardOutput();
+}
+
 JobFigures RunJobInChild(const QString& server, const QString& database)
 {
     SettleDisk();
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--job"), server, database});
-    child.waitForFinished(-1);
     JobFigures figures;
-    std::sscanf(child.readAllStandardOutput().constData(), "%lf %lf", &figures.seconds, &figures.peakMiB);
-    if (child.exitCode() != 0)
-        std::fprintf(stderr, "job on %s failed\n", qPrintable(database));
+    if (const auto output = ChildOutput({QStringLiteral("--job"), server, database}))
+        std::sscanf(output->constData(), "%lf %lf", &figures.seconds, &figures.peakMiB);
     return figures;
 }
 
@@ -192,8 +163,7 @@ JobFigures RunJobInChild(const QString& server, const QString& database)
 double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
 {
     const QString copy = work.filePath(QStringLiteral("batch.db"));
-    QFile::remove(copy);
-    QFile::copy(pristine, copy);
+    FreshCopy(pristine, copy);
     SettleDisk();
     QProcess batch;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -211,12 +181,25 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
     return seconds;
 }
 
+// The database floor on a fresh copy of the pristine table, its child timed
+// whole as the batch command is.
+double FloorSecondsOnCopy(const QDir& work, const QString& pristine)
+{
+    const QString copy = work.filePath(QStringLiteral("floor.db"));
+    FreshCopy(pristine, copy);
+    SettleDisk();
+    QElapsedTimer timer;
+    timer.start();
+    if (!ChildOutput({QStringLiteral("--floor"), copy, work.filePath(QStringLiteral("finished.bin"))}))
+        return HUGE_VAL;
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
 // The desktop job on a fresh copy of the pristine table, timed in its child.
 double DesktopSecondsOnCopy(const QDir& work, const QString& pristine)
 {
     const QString copy = work.filePath(QStringLiteral("desktop.db"));
-    QFile::remove(copy);
-    QFile::copy(pristine, copy);
+    FreshCopy(pristine, copy);
     return RunJobInChild(work.path(), QStringLiteral("desktop")).seconds;
 }
 
@@ -231,6 +214,8 @@ int main(int argc, char** argv)
     const QStringList arguments = application.arguments();
     if (arguments.size() == 4 && arguments[1] == QLatin1String("--job"))
         return RunDesktopJob(arguments[2], arguments[3]);
+    if (arguments.size() == 4 && arguments[1] == QLatin1String("--floor"))
+        return RunDatabaseFloor(arguments[2], arguments[3]);
 
     QTemporaryDir scratch;
     const QDir work(arguments.size() > 1 ? arguments[1] : scratch.path());
@@ -249,10 +234,10 @@ int main(int argc, char** argv)
     const QString pristineSingle = work.filePath(QStringLiteral("pristine-single.db"));
     for (const auto& [from, to] : {std::pair{QStringLiteral("small.db"), pristine},
                                    std::pair{QStringLiteral("single.db"), pristineSingle}}) {
-        QFile::remove(to);
-        QFile::copy(work.filePath(from), to);
+        FreshCopy(work.filePath(from), to);
     }
 
+    WriteFinishedJpegs(FinishedJpegs(corpus), work.filePath(QStringLiteral("finished.bin")));
     const double alone = BmpToJpgAloneSeconds(corpus, work);
     const JobFigures first = RunJobInChild(work.path(), QStringLiteral("small"));
     const JobFigures second = RunJobInChild(work.path(), QStringLiteral("small"));
@@ -265,7 +250,7 @@ int main(int argc, char** argv)
     // each way to run the job go twice, in turn, and the best of each counts.
     double floor = HUGE_VAL, batchOne = HUGE_VAL, batchTwo = HUGE_VAL, desktop = HUGE_VAL;
     for (int round = 0; round < 2; ++round) {
-        floor = std::min(floor, DatabaseFloorSeconds(corpus, work, pristine));
+        floor = std::min(floor, FloorSecondsOnCopy(work, pristine));
         batchOne = std::min(batchOne, BatchSeconds(work, pristine, 1));
         batchTwo = std::min(batchTwo, BatchSeconds(work, pristine, 2));
         desktop = std::min(desktop, DesktopSecondsOnCopy(work, pristine));
