@@ -28,12 +28,20 @@ FileContents ReadFileBytes(const std::filesystem::path& path)
 
 void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    // An existing file is written over and cut after, not truncated at the
+    // open: ext4 writes a file truncated to nothing back to the disk when it
+    // is closed, which made each scratch file a disk write.
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    if (!out)
+        out.open(path, std::ios::binary | std::ios::out | std::ios::trunc);
     if (!out)
         throw std::runtime_error("Cannot create file \"" + PathText(path) + "\"");
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out)
+    std::error_code error;
+    if (out && std::filesystem::file_size(path, error) > bytes.size())
+        std::filesystem::resize_file(path, bytes.size(), error);
+    if (!out || error)
         throw std::runtime_error("Cannot write file \"" + PathText(path) + "\"");
 }
 

@@ -33,7 +33,7 @@ private:
 // Throws std::runtime_error naming the file.
 FileContents ReadFileBytes(const std::filesystem::path& path);
 
-// Creates or truncates the file and writes all bytes in one write. A write
+// Creates the file or writes over it, cutting what is left, in one write. A write
 // that does not store every byte throws std::runtime_error naming the file.
 void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 

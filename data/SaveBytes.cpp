@@ -8,8 +8,11 @@
 void SaveBytesToFile(const QByteArray& bytes, const QString& path)
 {
     QFile file(path);
-    // Unbuffered, so a full disk shows at the write that hits it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    // Unbuffered, so a full disk shows at the write that hits it. Written over
+    // and cut after, not truncated at the open: ext4 writes a file truncated
+    // to nothing back to the disk when it is closed, which made each scratch
+    // file a disk write and its deletion a discard.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         throw EFCreateError(QDir::toNativeSeparators(path), file.errorString());
     // A short write says nothing; writing on gives the system's reason.
     for (qint64 written = 0; written < bytes.size();) {
@@ -18,4 +21,6 @@ void SaveBytesToFile(const QByteArray& bytes, const QString& path)
             throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
         written += step;
     }
+    if (file.size() > bytes.size() && !file.resize(bytes.size()))
+        throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
 }

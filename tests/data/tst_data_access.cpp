@@ -1,6 +1,7 @@
 // The data-access module on the embedded server and, with the same cases, on
 // the ODBC code path through Debian's SQLite ODBC driver.
 #include "data/DatabaseFolder.h"
+#include "data/SaveBytes.h"
 #include "data/UDataModule.h"
 #include "tests/data/BlobRoundTrip.h"
 #include "tests/data/ServerFolder.h"
@@ -116,6 +117,8 @@ private slots:
             QCOMPARE(field.AsString(), QString());
             QCOMPARE(field.AsInteger(), 0);
         }
+        // What a file held before never outlives a shorter value.
+        SaveBytesToFile(QByteArray(5000, 'x'), scratchFile());
         m->qry1.FieldByName(QStringLiteral("BAC02")).SaveToFile(scratchFile());
         QCOMPARE(FileBytes(scratchFile()), QByteArray());
     }
