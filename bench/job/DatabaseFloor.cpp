@@ -85,7 +85,9 @@ void WriteFloor(QSqlDatabase& database, const std::vector<QByteArray>& finished)
             }
         }
     }
-    Require(query.exec(QStringLiteral("commit")), query);
+    // The last row may have closed the last group already.
+    if (group.isValid())
+        Require(query.exec(QStringLiteral("commit")), query);
 }
 
 }  // namespace
