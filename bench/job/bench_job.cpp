@@ -11,6 +11,7 @@
 // bench_job --floor <database file> <finished JPEGs file>.
 #include "bench/job/DatabaseFloor.h"
 #include "bench/job/DesktopJob.h"
+#include "bench/job/FreshCopy.h"
 #include "bench/job/SettledDisk.h"
 #include "convert/BmpToJpg.h"
 #include "convert/MemoryReuse.h"
@@ -27,7 +28,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -124,16 +124,6 @@ double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-// A timed run on anything but the pristine table would time nothing.
-void FreshCopy(const QString& pristine, const QString& copy)
-{
-    QFile::remove(copy);
-    if (!QFile::copy(pristine, copy)) {
-        std::fprintf(stderr, "cannot copy %s to %s\n", qPrintable(pristine), qPrintable(copy));
-        std::exit(1);
-    }
-}
-
 // Runs this program again with `arguments` and gives what it printed, or
 // nothing, having said why, when it did not end well.
 std::optional<QByteArray> ChildOutput(const QStringList& arguments)
@@ -164,7 +154,6 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
 {
     const QString copy = work.filePath(QStringLiteral("batch.db"));
     FreshCopy(pristine, copy);
-    SettleDisk();
     QProcess batch;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
@@ -186,7 +175,6 @@ double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
 double ChildSecondsOnCopy(const QString& pristine, const QString& copy, const QStringList& arguments)
 {
     FreshCopy(pristine, copy);
-    SettleDisk();
     QElapsedTimer timer;
     timer.start();
     if (!ChildOutput(arguments))

@@ -8,8 +8,8 @@
 // bench_scale --batch <batch arguments> | --desktop <server folder> <database>.
 #include "batch/BatchMain.h"
 #include "bench/job/DesktopJob.h"
+#include "bench/job/FreshCopy.h"
 #include "bench/job/PeakMemory.h"
-#include "bench/job/SettledDisk.h"
 #include "convert/MemoryReuse.h"
 #include "tools/demo/ImageTableWriter.h"
 #include "tools/demo/StoredPictures.h"
@@ -94,9 +94,7 @@ double FirstWriteMs(const QString& file)
 RunFigures RunChild(const QDir& work, const QString& name, const QStringList& arguments)
 {
     const QString copy = work.filePath(QStringLiteral("run.db"));
-    QFile::remove(copy);
-    QFile::copy(work.filePath(name + QStringLiteral(".db")), copy);
-    SettleDisk();
+    FreshCopy(work.filePath(name + QStringLiteral(".db")), copy);
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
