@@ -124,17 +124,19 @@ double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-// Runs this program again with `arguments` and gives what it printed, or
-// nothing, having said why, when it did not end well.
-std::optional<QByteArray> ChildOutput(const QStringList& arguments)
+// Runs `program` with `arguments` and gives what it printed, or nothing,
+// having said why, when it did not end well.
+std::optional<QByteArray> ProcessOutput(const QString& program, const QStringList& arguments)
 {
     QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
+    child.setProcessEnvironment(environment);
+    child.start(program, arguments);
     child.waitForFinished(-1);
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-        std::fprintf(stderr, "bench_job %s failed: %s\n", qPrintable(arguments.join(u' ')),
-                     qPrintable(child.errorString()));
+        std::fprintf(stderr, "%s %s failed: %s\n%s\n", qPrintable(program), qPrintable(arguments.join(u' ')),
+                     qPrintable(child.errorString()), child.readAllStandardError().constData());
         return std::nullopt;
     }
     return child.readAllStandardOutput();
@@ -144,55 +146,45 @@ JobFigures RunJobInChild(const QString& server, const QString& database)
 {
     SettleDisk();
     JobFigures figures;
-    if (const auto output = ChildOutput({QStringLiteral("--job"), server, database}))
+    if (const auto output =
+            ProcessOutput(QCoreApplication::applicationFilePath(), {QStringLiteral("--job"), server, database}))
         std::sscanf(output->constData(), "%lf %lf", &figures.seconds, &figures.peakMiB);
     return figures;
 }
 
-// The batch command on a fresh copy of the pristine table, timed whole.
-double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
-{
-    const QString copy = work.filePath(QStringLiteral("batch.db"));
-    FreshCopy(pristine, copy);
-    QProcess batch;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
-    batch.setProcessEnvironment(environment);
-    QElapsedTimer timer;
-    timer.start();
-    batch.start(QStringLiteral(BMP2JPG_BATCH), {QStringLiteral("--server"), work.path(), QStringLiteral("--user"),
-                                                QStringLiteral("bench"), QStringLiteral("--database"),
-                                                QStringLiteral("batch"), QStringLiteral("--jobs"), QString::number(jobs)});
-    batch.waitForFinished(-1);
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (batch.exitCode() != 0)
-        std::fprintf(stderr, "batch --jobs %d failed: %s\n", jobs, batch.readAllStandardError().constData());
-    return seconds;
-}
-
-// This program again, as a child on a fresh copy of the pristine table, timed
-// whole as the batch command is.
-double ChildSecondsOnCopy(const QString& pristine, const QString& copy, const QStringList& arguments)
+// `program` on a fresh copy of the pristine table, timed whole; a run that
+// fails counts as never ending, so that the best of the runs skips it.
+double ProcessSecondsOnCopy(const QString& program, const QString& pristine, const QString& copy,
+                            const QStringList& arguments)
 {
     FreshCopy(pristine, copy);
     QElapsedTimer timer;
     timer.start();
-    if (!ChildOutput(arguments))
+    if (!ProcessOutput(program, arguments))
         return HUGE_VAL;
     return double(timer.nsecsElapsed()) / 1e9;
+}
+
+double BatchSeconds(const QDir& work, const QString& pristine, int jobs)
+{
+    return ProcessSecondsOnCopy(QStringLiteral(BMP2JPG_BATCH), pristine, work.filePath(QStringLiteral("batch.db")),
+                                {QStringLiteral("--server"), work.path(), QStringLiteral("--user"),
+                                 QStringLiteral("bench"), QStringLiteral("--database"), QStringLiteral("batch"),
+                                 QStringLiteral("--jobs"), QString::number(jobs)});
 }
 
 double FloorSecondsOnCopy(const QDir& work, const QString& pristine)
 {
     const QString copy = work.filePath(QStringLiteral("floor.db"));
-    return ChildSecondsOnCopy(pristine, copy,
-                              {QStringLiteral("--floor"), copy, work.filePath(QStringLiteral("finished.bin"))});
+    return ProcessSecondsOnCopy(QCoreApplication::applicationFilePath(), pristine, copy,
+                                {QStringLiteral("--floor"), copy, work.filePath(QStringLiteral("finished.bin"))});
 }
 
 double DesktopSecondsOnCopy(const QDir& work, const QString& pristine)
 {
-    return ChildSecondsOnCopy(pristine, work.filePath(QStringLiteral("desktop.db")),
-                              {QStringLiteral("--job"), work.path(), QStringLiteral("desktop")});
+    return ProcessSecondsOnCopy(QCoreApplication::applicationFilePath(), pristine,
+                                work.filePath(QStringLiteral("desktop.db")),
+                                {QStringLiteral("--job"), work.path(), QStringLiteral("desktop")});
 }
 
 }  // namespace
