@@ -95,6 +95,6 @@ void BackupFolder::beforeWrite(const VisitedValue& value, const QByteArray& orig
 {
     const QString file = keepOriginal(value.column, value.key, original);
     AppendDurably(manifest_, ManifestLine({value.column, value.key, value.bce01, file, original.size(), Sha256Hex(original),
-                                           replacement.size(), Sha256Hex(replacement)})
+                                           replacement.size(), Sha256Hex(replacement), value.rowDigest})
                                  .toUtf8());
 }

@@ -18,12 +18,21 @@ struct BackupEntry {
     QString sha256;  // hex
     qint64 jpegBytes = 0;
     QString jpegSha256;  // hex
+    // Where the key does not last (SQLite's rowid): the row's other values,
+    // RowDigestBesidesPictures. Empty where the key lasts.
+    QString rowDigest;
+    // Written before rows were told apart by more than their key: its row
+    // is the one with that key and BCE01.
+    bool withoutRowDigest = false;
 };
 
 QString Sha256Hex(const QByteArray& bytes);
 
 inline constexpr char kManifestName[] = "manifest.csv";
 QStringList ManifestHeader();
+// Whether a manifest's first record is the header of one of ours, of this
+// version or an earlier one.
+bool IsManifestHeader(const QStringList& record);
 QString ManifestLine(const BackupEntry& entry);
 // The entries of the folder's manifest; throws when there is none or a line
 // is not one of ours.

@@ -117,6 +117,9 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
         progress.Finish();
         for (const QString& line : run.Tally().leftAlone)
             console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
+        // The rest is restored, but a backup file that could not be used is a failure.
+        if (exitCode == 0 && run.Tally().unusableFiles > 0)
+            exitCode = kFailed;
         return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
                            "summary", exitCode);
     });

@@ -2,6 +2,8 @@
 
 #include "data/UDataModule.h"
 
+#include <QStringList>
+
 const std::array<PicturePass, 2>& PicturePasses()
 {
     static const std::array<PicturePass, 2> passes{{
@@ -9,6 +11,14 @@ const std::array<PicturePass, 2>& PicturePasses()
         {QStringLiteral("BAC04"), QStringLiteral("select BCE01,BAC04 from BAC1 where BAC04 is not null")},
     }};
     return passes;
+}
+
+QString RowDigestBesidesPictures(const TQuery& query)
+{
+    QStringList pictures;
+    for (const PicturePass& pass : PicturePasses())
+        pictures << pass.column;
+    return query.RowDigest(pictures);
 }
 
 bool HasPictureTable(TDataModule1& dataModule)

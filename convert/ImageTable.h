@@ -20,6 +20,11 @@ struct PicturePass {
 // BAC02, then BAC04.
 const std::array<PicturePass, 2>& PicturePasses();
 
+// A digest of the current row's values in every column but the pictures:
+// with its BCE01, what tells the row apart where its key does not last
+// (SQLite's rowid, which a VACUUM may move).
+QString RowDigestBesidesPictures(const TQuery& query);
+
 // Whether the connected database has table BAC1.
 bool HasPictureTable(TDataModule1& dataModule);
 // The values every pass will visit, all passes together.

@@ -143,7 +143,7 @@ void PictureWalk::Visit(Pass& pass)
 
 VisitedValue PictureWalk::Visited(const Pass& pass, const QString& row) const
 {
-    VisitedValue value{pass.column, {}, {}, pass.field.BlobSize()};
+    VisitedValue value{pass.column, {}, {}, pass.field.BlobSize(), {}};
     if (Settings.log) {
         value.key = AtValue(row, pass.column, [&] { return DataModule.qry1.RowKey(); });
         value.bce01 = pass.bce01.AsString();
@@ -193,10 +193,15 @@ void PictureWalk::Store(Pass& pass, const InHand& value, const std::optional<QBy
     } else {
         try {
             AtValue(value.row, pass.column, [&] {
-                // The way back is kept before the write that needs it.
-                if (Settings.log)
-                    Settings.log->beforeWrite(value.value, value.original, *jpeg);
                 DataModule.qry1.SetRecNo(value.recNo);
+                // The way back is kept before the write that needs it, with
+                // what finds the row again where its key may move.
+                if (Settings.log) {
+                    VisitedValue written = value.value;
+                    if (!DataModule.qry1.RowKeyLasts())
+                        written.rowDigest = RowDigestBesidesPictures(DataModule.qry1);
+                    Settings.log->beforeWrite(written, value.original, *jpeg);
+                }
                 StoreConversion(DataModule.qry1, pass.field, *jpeg);
             });
         } catch (const std::exception&) {

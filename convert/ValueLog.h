@@ -11,6 +11,7 @@ struct VisitedValue {
     QString key;    // the row's key as TQuery::RowKey gives it
     QString bce01;  // empty for NULL
     qint64 bytes = 0;  // as stored when visited
+    QString rowDigest;  // RowDigestBesidesPictures, where the key does not last; else empty
 };
 
 // Told of every value the walk visits: what a backup and a report of the run

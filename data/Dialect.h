@@ -43,6 +43,9 @@ struct TableSchema {
     std::vector<KeyPart> key;
     // The key is unique and never NULL, all of its parts Of::Value.
     bool unique;
+    // The key is the table's own: it names the same row after a VACUUM, a
+    // dump and reload or a copy of the table. SQLite's implicit rowid does not.
+    bool keyLasts = true;
 };
 
 // Pictures are written back only to tables: through a view they would be
@@ -56,6 +59,9 @@ public:
 
     // How long posted rows may wait to be committed together.
     virtual std::chrono::milliseconds commitInterval() const = 0;
+    // How long the write lock stays free after a commit before the next group
+    // takes it, so that another client waiting to write gets its turn.
+    virtual std::chrono::milliseconds writersTurn() const = 0;
     // A transaction whose reads already hold the right to write, and its ends.
     virtual QString beginStatement() const = 0;
     virtual QString commitStatement() const = 0;

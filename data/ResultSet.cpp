@@ -385,6 +385,33 @@ QString ResultSet::rowKey() const
     return parts.join(QStringLiteral(", "));
 }
 
+QString ResultSet::rowDigest(const QStringList& excluded)
+{
+    if (!table_)
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    QStringList selected;
+    for (const TableColumn& column : table_->columns) {
+        if (!excluded.contains(column.name, Qt::CaseInsensitive))
+            selected << QuoteIdentifier(column.name);
+    }
+    if (selected.isEmpty())
+        selected << QStringLiteral("1");
+    QVariantList parameters;
+    const QString condition = rowCondition(parameters);
+    const Session::Rows found = session_.select(
+        QStringLiteral("select %1 from %2 where %3").arg(selected.join(QStringLiteral(", ")), QuoteIdentifier(table_->name), condition),
+        parameters);
+    if (found.values.empty())
+        throw failure(rowLost());
+    // Each value as an SQL literal: values of different types never give the same text.
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    for (const QVariant& value : found.values.front()) {
+        digest.addData(keyLiteral(value).toUtf8());
+        digest.addData(QByteArrayView("\n"));
+    }
+    return QString::fromLatin1(digest.result().toHex());
+}
+
 EDatabaseError ResultSet::failure(const QString& text) const
 {
     return EDatabaseError(owner_ + QStringLiteral(": ") + text);

@@ -58,6 +58,10 @@ public:
     // texts are the same row. Throws when the table has no key that names
     // each row on its own.
     QString rowKey() const;
+    bool rowKeyLasts() const { return table_ && table_->keyLasts; }
+    // A digest of the current row's values in every column but `excluded`,
+    // as the table holds them now.
+    QString rowDigest(const QStringList& excluded);
 
     void edit();
     void setBlob(int field, const QByteArray& bytes);

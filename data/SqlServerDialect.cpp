@@ -214,6 +214,12 @@ std::chrono::milliseconds SqlServerDialect::commitInterval() const
     return std::chrono::milliseconds(500);
 }
 
+// Locks are taken row by row and granted to waiters in the order they asked.
+std::chrono::milliseconds SqlServerDialect::writersTurn() const
+{
+    return std::chrono::milliseconds(0);
+}
+
 QString SqlServerDialect::beginStatement() const
 {
     return QStringLiteral("BEGIN TRANSACTION");

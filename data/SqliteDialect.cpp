@@ -48,6 +48,14 @@ std::chrono::milliseconds SqliteDialect::commitInterval() const
     return std::chrono::milliseconds(750);
 }
 
+// The whole database has one write lock, and a client waiting for it polls:
+// SQLite's busy handler sleeps at most 100 ms between tries. Free for longer
+// than that, the lock reaches a waiting writer before the next group takes it.
+std::chrono::milliseconds SqliteDialect::writersTurn() const
+{
+    return std::chrono::milliseconds(120);
+}
+
 // IMMEDIATE takes the write lock at once: a value read in the transaction
 // cannot change before our write of it, and no reader upgrade can deadlock.
 QString SqliteDialect::beginStatement() const
@@ -110,6 +118,10 @@ std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const 
     if (!withoutRowid) {
         if (const std::optional<QString> rowid = rowidName(table.columns))
             table.key.push_back({*rowid, *rowid, QStringLiteral("?"), -1, KeyPart::Of::Value, true});
+        // Only a column declared INTEGER PRIMARY KEY keeps the rowid as it is.
+        table.keyLasts = primaryKey.size() == 1 &&
+                         table.columns[primaryKey.front().second].type.trimmed().compare(QLatin1String("INTEGER"),
+                                                                                         Qt::CaseInsensitive) == 0;
         return table;
     }
     // A table without rowid always has a primary key, and it is never NULL.

@@ -7,6 +7,7 @@
 class SqliteDialect : public Dialect {
 public:
     std::chrono::milliseconds commitInterval() const override;
+    std::chrono::milliseconds writersTurn() const override;
     QString beginStatement() const override;
     QString commitStatement() const override;
     QString rollbackStatement() const override;

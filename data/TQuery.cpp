@@ -92,6 +92,16 @@ QString TQuery::RowKey() const
     return open().rowKey();
 }
 
+bool TQuery::RowKeyLasts() const
+{
+    return open().rowKeyLasts();
+}
+
+QString TQuery::RowDigest(const QStringList& excluded) const
+{
+    return open().rowDigest(excluded);
+}
+
 void TQuery::Edit()
 {
     open().edit();

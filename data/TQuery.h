@@ -42,6 +42,11 @@ public:
     // The current row's key as text (`ID=42`); equal texts name the same row.
     // Throws when the table has no unique key.
     QString RowKey() const;
+    // Whether that key names the same row after a VACUUM, a dump and reload or
+    // a copy of the table (SQLite's implicit rowid does not).
+    bool RowKeyLasts() const;
+    // A digest of the current row's values in every column but `excluded`.
+    QString RowDigest(const QStringList& excluded) const;
 
     void Edit();
     void Post();          // writes the changed columns of the current row

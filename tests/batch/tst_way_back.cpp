@@ -14,6 +14,7 @@
 #include "tools/demo/StoredPictures.h"
 
 #include <QCryptographicHash>
+#include <QtEndian>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -125,6 +126,124 @@ private slots:
         QVERIFY2(again.out.contains(QStringLiteral("Restored 0 values.")) &&
                      again.out.contains(QStringLiteral("Already as backed up: 4.")),
                  qPrintable(again.out));
+        QVERIFY(ReadImageTable(DatabaseFile()) == expected);
+    }
+
+    // Rows named by SQLite's rowid move with a DELETE and a VACUUM; two rows
+    // whose pictures differ only in their resolution become the same JPEG.
+    // Each original goes back to its own row or nowhere.
+    void restoreWritesOnlyIntoTheRowTheOriginalCameFrom_data()
+    {
+        QTest::addColumn<bool>("declaredKey");
+        QTest::newRow("rowid") << false;
+        QTest::newRow("INTEGER PRIMARY KEY") << true;
+    }
+    void restoreWritesOnlyIntoTheRowTheOriginalCameFrom()
+    {
+        QFETCH(bool, declaredKey);
+        const QByteArray at72dpi = stored::Bmp24(64, 48, 7);
+        QByteArray at300dpi = at72dpi;
+        qToLittleEndian<qint32>(11811, at300dpi.data() + 38);
+        qToLittleEndian<qint32>(11811, at300dpi.data() + 42);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("gone"), stored::Bmp24(30, 20, 1), std::nullopt);
+            table.AddRow(QStringLiteral("A"), at72dpi, std::nullopt);
+            table.AddRow(QStringLiteral("B"), at300dpi, std::nullopt);
+            // Nothing but the key tells these two apart.
+            table.AddRow(QStringLiteral("twin"), at72dpi, std::nullopt);
+            table.AddRow(QStringLiteral("twin"), at300dpi, std::nullopt);
+            if (declaredKey) {
+                table.Execute(QStringLiteral("create table keyed (ID integer primary key, BCE01 varchar(50), BAC02 blob, BAC04 blob)"));
+                table.Execute(QStringLiteral("insert into keyed (BCE01, BAC02, BAC04) select BCE01, BAC02, BAC04 from BAC1"));
+                table.Execute(QStringLiteral("drop table BAC1"));
+                table.Execute(QStringLiteral("alter table keyed rename to BAC1"));
+            }
+        }
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir()}).exitCode, 0);
+        const auto converted = ReadImageTable(DatabaseFile());
+        QCOMPARE(converted[1].bac02, converted[2].bac02);  // the same JPEG
+        folder->run(pictures, QStringLiteral("delete from BAC1 where BCE01 = 'gone'"));
+        folder->run(pictures, QStringLiteral("vacuum"));
+
+        const ChildOutcome restore = Run({QStringLiteral("--restore"), BackupDir()});
+        QCOMPARE(restore.exitCode, 0);
+        const auto now = ReadImageTable(DatabaseFile());
+        QCOMPARE(int(now.size()), 4);
+        QCOMPARE(now[0].bac02, std::optional(at72dpi));
+        QCOMPARE(now[1].bac02, std::optional(at300dpi));
+        QCOMPARE(now[2].bac02, declaredKey ? std::optional(at72dpi) : converted[3].bac02);
+        QCOMPARE(now[3].bac02, declaredKey ? std::optional(at300dpi) : converted[4].bac02);
+        QVERIFY2(restore.out.contains(declaredKey ? QStringLiteral("Restored 4 values.") : QStringLiteral("Restored 2 values.")),
+                 qPrintable(restore.out));
+        QVERIFY2(restore.out.contains(QStringLiteral("Not found (row gone or value NULL): 1.")), qPrintable(restore.out));
+        if (!declaredKey)
+            QVERIFY2(restore.err.count(QStringLiteral("(BCE01 \"twin\"), column BAC02: 2 rows match")) == 2,
+                     qPrintable(restore.err));
+    }
+
+    // A manifest line or backup file that points elsewhere, or holds other
+    // bytes, is reported and skipped; every other value is restored.
+    void restoreReadsOnlyTheRecordedFilesInsideItsFolder_data()
+    {
+        QTest::addColumn<QString>("tampering");
+        QTest::newRow("absolute path") << "absolute";
+        QTest::newRow("parent folder") << "parent";
+        QTest::newRow("symbolic link") << "link";
+        QTest::newRow("other bytes") << "bytes";
+    }
+    void restoreReadsOnlyTheRecordedFilesInsideItsFolder()
+    {
+        QFETCH(QString, tampering);
+#ifdef Q_OS_WIN
+        if (tampering == QLatin1String("link"))
+            QSKIP("making a symbolic link needs a privilege on Windows");
+#endif
+        WriteMixedTable();
+        const auto original = ReadImageTable(DatabaseFile());
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir()}).exitCode, 0);
+        const auto converted = ReadImageTable(DatabaseFile());
+
+        // Someone else's file, made to look like the recorded original.
+        const QByteArray secret = "BM someone else's file";
+        const QString outside = scratch->filePath(QStringLiteral("outside.bin"));
+        QFile outsideFile(outside);
+        QVERIFY(outsideFile.open(QIODevice::WriteOnly) && outsideFile.write(secret) == secret.size());
+        outsideFile.close();
+        std::vector<BackupEntry> entries = ReadManifest(BackupDir());
+        BackupEntry& first = entries.front();
+        const QString kept = QDir(BackupDir()).filePath(first.file);
+        if (tampering != QLatin1String("bytes")) {
+            first.bytes = secret.size();
+            first.sha256 = Sha256Hex(secret);
+        }
+        if (tampering == QLatin1String("absolute"))
+            first.file = outside;
+        if (tampering == QLatin1String("parent"))
+            first.file = QStringLiteral("../outside.bin");
+        if (tampering == QLatin1String("link"))
+            QVERIFY(QFile::remove(kept) && QFile::link(outside, kept));
+        if (tampering == QLatin1String("bytes")) {
+            QFile file(kept);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(secret) == secret.size());
+        }
+        QFile manifest(QDir(BackupDir()).filePath(QLatin1String(kManifestName)));
+        QVERIFY(manifest.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        manifest.write(CsvLine(ManifestHeader()).toUtf8());
+        for (const BackupEntry& entry : entries)
+            manifest.write(ManifestLine(entry).toUtf8());
+        manifest.close();
+
+        const ChildOutcome restore = Run({QStringLiteral("--restore"), BackupDir()});
+        QCOMPARE(restore.exitCode, 1);
+        QVERIFY2(restore.err.contains(QStringLiteral("row %1 (BCE01 \"%2\"), column %3: ").arg(first.key, first.bce01, first.column)) &&
+                     restore.err.contains(QStringLiteral("not restored")),
+                 qPrintable(restore.err));
+        QVERIFY2(restore.out.contains(QStringLiteral("Restored %1 values.").arg(entries.size() - 1)), qPrintable(restore.out));
+        auto expected = original;
+        const size_t row = first.key.mid(6).toULongLong() - 1;
+        (first.column == QLatin1String("BAC02") ? expected[row].bac02 : expected[row].bac04) =
+            *Value(converted[row], first.column);
         QVERIFY(ReadImageTable(DatabaseFile()) == expected);
     }
 
