@@ -4,13 +4,22 @@
 #include "data/Session.h"
 
 #include <exception>
+#include <thread>
 
-CommitGroup::CommitGroup(Session& session, std::chrono::milliseconds interval) : session_(session), interval_(interval) {}
+CommitGroup::CommitGroup(Session& session, std::chrono::milliseconds interval, std::chrono::milliseconds writersTurn)
+    : session_(session), interval_(interval), writersTurn_(writersTurn)
+{
+}
 
 void CommitGroup::begin()
 {
     if (age_.isValid())
         return;
+    if (sinceCommit_.isValid()) {
+        const auto waited = std::chrono::milliseconds(sinceCommit_.elapsed());
+        if (waited < writersTurn_)
+            std::this_thread::sleep_for(writersTurn_ - waited);
+    }
     session_.execute(session_.dialect().beginStatement());
     age_.start();
 }
@@ -56,6 +65,7 @@ void CommitGroup::commit()
         end(false);
         throw;
     }
+    sinceCommit_.start();
     end(true);
 }
 

@@ -13,6 +13,9 @@ class Session;
 // can change the row between our read and our write); the caller decides when
 // to commit, at a moment when no row is between its read and its write.
 //
+// After a commit the write lock stays free for the dialect's writers' turn,
+// so another client waiting to write gets in between two groups.
+//
 // Every group that ends is told to the listener with the number of rows it
 // held and whether they are now stored: a failed commit, or a failed write
 // after which the engine has rolled the group back, loses the whole group.
@@ -20,7 +23,7 @@ class CommitGroup {
 public:
     using Listener = std::function<void(int rows, bool stored)>;
 
-    CommitGroup(Session& session, std::chrono::milliseconds interval);
+    CommitGroup(Session& session, std::chrono::milliseconds interval, std::chrono::milliseconds writersTurn);
 
     void setListener(Listener listener) { listener_ = std::move(listener); }
 
@@ -38,7 +41,9 @@ private:
 
     Session& session_;
     std::chrono::milliseconds interval_;
+    std::chrono::milliseconds writersTurn_;
     Listener listener_;
     QElapsedTimer age_;  // valid while a transaction is open
+    QElapsedTimer sinceCommit_;
     int posted_ = 0;     // rows written in the open transaction
 };

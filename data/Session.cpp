@@ -99,7 +99,8 @@ std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const
     const bool embedded = odbc.foldersAreEmbeddedServers && folder.isAbsolute() && folder.isDir();
     session->dialect_ = embedded ? openEmbedded(session->connectionName_, settings)
                                  : openOdbc(session->connectionName_, settings, odbc);
-    session->commits_ = std::make_unique<CommitGroup>(*session, session->dialect_->commitInterval());
+    session->commits_ = std::make_unique<CommitGroup>(*session, session->dialect_->commitInterval(),
+                                                     session->dialect_->writersTurn());
     session->dialect_->prepareSession(*session, settings);
     return session;
 }

@@ -222,6 +222,59 @@ private slots:
         QVERIFY(!written.empty());
     }
 
+    // The application waits for the write lock as SQLite's busy handler does:
+    // it gets it between two groups of the run, not when the run ends, and
+    // what it writes stays.
+    void waitingWriterGetsInDuringTheRun_data()
+    {
+        QTest::addColumn<QString>("frontEnd");
+        QTest::newRow("desktop") << QStringLiteral("desktop");
+        QTest::newRow("batch --jobs 2") << QStringLiteral("--jobs 2");
+    }
+    void waitingWriterGetsInDuringTheRun()
+    {
+        QFETCH(QString, frontEnd);
+        // Many small pictures: a run of many groups.
+        constexpr int rows = 10000;
+        {
+            ImageTableWriter table(DatabaseFile());
+            for (int i = 0; i < rows; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(16, 16, i), stored::Bmp24(16, 16, rows + i));
+        }
+        auto expected = FinishedTable(ReadImageTable(DatabaseFile()));
+        const QByteArray theirs = "the application's value";
+        expected.back().bac04 = theirs;
+
+        QProcess run;
+        StartChild(run, FrontEndCommand(frontEnd, folder->path(), pictures));
+        QVERIFY(run.waitForStarted());
+        // Tries without waiting until the run holds the write lock.
+        const DatabaseClient probe(DatabaseFile(), 0);
+        bool held = false;
+        for (int i = 0; i < 1000000 && !held && run.state() != QProcess::NotRunning; ++i) {
+            try {
+                probe.execute(QStringLiteral("begin immediate"));
+                probe.execute(QStringLiteral("rollback"));
+            } catch (const std::exception&) {
+                held = true;
+            }
+        }
+        QVERIFY2(held, "the run never held the write lock");
+        const DatabaseClient application(DatabaseFile(), 20000);
+        application.execute(QStringLiteral("begin immediate"));
+        QSqlQuery left = application.execute(QStringLiteral("select count(*) from BAC1 where substr(BAC04, 1, 2) = x'424d'"));
+        QVERIFY(left.next());
+        const int bitmapsLeft = left.value(0).toInt();
+        left.finish();
+        application.execute(QStringLiteral("update BAC1 set BAC04 = ? where BCE01 = ?"), {theirs, QStringLiteral("r%1").arg(rows - 1)});
+        application.execute(QStringLiteral("commit"));
+
+        const ChildOutcome outcome = FinishChild(run);
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(bitmapsLeft > 0, "the waiting writer got the lock only once the run had ended");
+        QVERIFY(ReadImageTable(DatabaseFile()) == expected);
+    }
+
     // The database's disk fills while groups of rows are being written: the
     // run stops with the engine's cause and counts only what is stored.
     void fullDiskReportsWhatIsStored_data()
