@@ -15,6 +15,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -128,40 +129,95 @@ private slots:
         QVERIFY(ReadImageTable(DatabaseFile()) == expected);
     }
 
-    void unwritableBackupStopsTheRunBeforeAnyWrite_data()
+    // Each output the command line names, in a place that is not ours: the
+    // run is refused before anything is written, nothing on the disk changes.
+    void outputsInPlacesNotOursAreRefused_data()
     {
-        QTest::addColumn<QString>("inTheWay");  // what stands where the backup goes
+        QTest::addColumn<QString>("inTheWay");  // what stands there before the run
+        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("a file named like the folder") << "folder file" << "cannot write the backup folder";
-        QTest::newRow("a folder named like the manifest") << "manifest folder" << "cannot write the backup folder";
-        QTest::newRow("a manifest that is not ours") << "foreign manifest" << "is not a backup manifest";
-        QTest::newRow("a report that cannot be written") << "report folder" << "cannot write the report";
+        const QString dry = QStringLiteral("--dry-run");
+        const QString report = QStringLiteral("--report");
+        const QString backup = QStringLiteral("--backup");
+        QTest::newRow("report is the database file")
+            << "" << QStringList{dry, report, "<db>"} << "--report \"<db>\" would write over the database file \"<db>\"";
+        QTest::newRow("report is a link to the database file")
+            << "link to db" << QStringList{dry, report, "<scratch>/link.csv"}
+            << "--report \"<scratch>/link.csv\" would write over the database file \"<db>\"";
+        QTest::newRow("report in the server's folder")
+            << "" << QStringList{dry, report, "<server>/report.csv"}
+            << "--report \"<server>/report.csv\" would write into the embedded server's folder \"<server>\"";
+        QTest::newRow("backup in the server's folder")
+            << "" << QStringList{backup, "<server>/backup"}
+            << "--backup \"<server>/backup\" would write into the embedded server's folder \"<server>\"";
+        QTest::newRow("report is the backup's manifest")
+            << "" << QStringList{backup, "<backup>", report, "<backup>/manifest.csv"}
+            << "--report \"<backup>/manifest.csv\" would write into the --backup folder \"<backup>\"";
+        QTest::newRow("report over an earlier manifest")
+            << "our manifest" << QStringList{report, "<backup>/manifest.csv"}
+            << "--report \"<backup>/manifest.csv\" is a file that is not a report of an earlier run";
+        QTest::newRow("report over another file")
+            << "other file" << QStringList{report, "<scratch>/notes.txt"}
+            << "--report \"<scratch>/notes.txt\" is a file that is not a report of an earlier run";
+        QTest::newRow("report over a folder")
+            << "report folder" << QStringList{report, "<scratch>/report.csv"}
+            << "--report \"<scratch>/report.csv\" is a folder that is not a report of an earlier run";
+        QTest::newRow("manifest is a link leading nowhere")
+            << "dangling manifest" << QStringList{backup, "<backup>"}
+            << "--backup \"<backup>\": \"<backup>/manifest.csv\" is a symbolic link, not a backup manifest";
+        QTest::newRow("manifest is not ours")
+            << "foreign manifest" << QStringList{backup, "<backup>"} << "<backup>/manifest.csv\" is not a backup manifest";
+        QTest::newRow("manifest is a folder")
+            << "manifest folder" << QStringList{backup, "<backup>"}
+            << "--backup \"<backup>\": \"<backup>/manifest.csv\" is a folder, not a backup manifest";
+        QTest::newRow("backup is a file") << "backup file" << QStringList{backup, "<backup>"}
+                                          << "--backup \"<backup>\" is a file, not a folder";
     }
-    void unwritableBackupStopsTheRunBeforeAnyWrite()
+    void outputsInPlacesNotOursAreRefused()
     {
         QFETCH(QString, inTheWay);
+        QFETCH(QStringList, arguments);
         QFETCH(QString, message);
         WriteMixedTable();
-        const QByteArray before = FileBytes(DatabaseFile());
-        const QString report = scratch->filePath(QStringLiteral("report.csv"));
-        if (inTheWay == QLatin1String("folder file"))
-            QVERIFY(QFile(BackupDir()).open(QIODevice::WriteOnly));
-        if (inTheWay == QLatin1String("manifest folder"))
-            QVERIFY(QDir().mkpath(BackupDir() + QStringLiteral("/manifest.csv")));
-        if (inTheWay == QLatin1String("foreign manifest")) {
-            QVERIFY(QDir().mkpath(BackupDir()));
-            QFile manifest(BackupDir() + QStringLiteral("/manifest.csv"));
-            QVERIFY(manifest.open(QIODevice::WriteOnly));
-            manifest.write("name,size\nx,1\n");
+        const auto placed = [&](QString text) {
+            return QDir::toNativeSeparators(text.replace(QLatin1String("<db>"), DatabaseFile())
+                                                .replace(QLatin1String("<server>"), folder->path())
+                                                .replace(QLatin1String("<backup>"), BackupDir())
+                                                .replace(QLatin1String("<scratch>"), scratch->path()));
+        };
+        if (inTheWay.contains(QLatin1String("link"))) {
+#ifdef Q_OS_WIN
+            QSKIP("symbolic links are made by administrators only on Windows");
+#endif
         }
+        const QString manifest = BackupDir() + QStringLiteral("/manifest.csv");
+        if (inTheWay != QLatin1String("backup file") && !inTheWay.isEmpty())
+            QVERIFY(QDir().mkpath(BackupDir()));
+        if (inTheWay == QLatin1String("link to db"))
+            QVERIFY(QFile::link(DatabaseFile(), scratch->filePath(QStringLiteral("link.csv"))));
+        if (inTheWay == QLatin1String("dangling manifest"))
+            QVERIFY(QFile::link(scratch->filePath(QStringLiteral("nowhere")), manifest));
+        if (inTheWay == QLatin1String("our manifest"))
+            WriteFile(manifest, CsvLine(ManifestHeader()).toUtf8());
+        if (inTheWay == QLatin1String("foreign manifest"))
+            WriteFile(manifest, "name,size\nx,1\n");
+        if (inTheWay == QLatin1String("manifest folder"))
+            QVERIFY(QDir().mkpath(manifest));
+        if (inTheWay == QLatin1String("other file"))
+            WriteFile(scratch->filePath(QStringLiteral("notes.txt")), "mine\n");
         if (inTheWay == QLatin1String("report folder"))
-            QVERIFY(QDir().mkpath(report));
+            QVERIFY(QDir().mkpath(scratch->filePath(QStringLiteral("report.csv"))));
+        if (inTheWay == QLatin1String("backup file"))
+            WriteFile(BackupDir(), "mine\n");
+        const QStringList before = Listing(folder->path()) + Listing(scratch->path());
 
-        const ChildOutcome outcome =
-            Run({QStringLiteral("--backup"), BackupDir(), QStringLiteral("--report"), report});
-        QCOMPARE(outcome.exitCode, 1);
-        QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
-        QCOMPARE(FileBytes(DatabaseFile()), before);
+        QStringList command;
+        for (const QString& argument : arguments)
+            command << placed(argument);
+        const ChildOutcome outcome = Run(command);
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.err.contains(placed(message)), qPrintable(outcome.err));
+        QCOMPARE(Listing(folder->path()) + Listing(scratch->path()), before);
     }
 
     void reportAgreesWithTheDatabase_data()
@@ -296,6 +352,28 @@ private slots:
 
 private:
     QString DatabaseFile() const { return folder->file(pictures); }
+
+    static void WriteFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
+    // Every entry under the folder, links as links, with the bytes of each file.
+    static QStringList Listing(const QString& folder)
+    {
+        QStringList entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo entry(it.next());
+            entries << entry.filePath() + u' ' + entry.symLinkTarget() + u' ' +
+                           QString::fromLatin1(QCryptographicHash::hash(FileBytes(entry.filePath()),
+                                                                        QCryptographicHash::Sha256).toHex());
+        }
+        entries.sort();
+        return entries;
+    }
     QString BackupDir() const { return scratch->filePath(QStringLiteral("backup")); }
 
     static QString ExpectedOutcome(const QByteArray& before, const QByteArray& after, bool dryRun)
