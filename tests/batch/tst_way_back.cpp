@@ -4,6 +4,7 @@
 #include "batch/BackupManifest.h"
 #include "batch/BatchMain.h"
 #include "batch/CsvLine.h"
+#include "data/ExactText.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ChildProcess.h"
@@ -19,6 +20,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -263,6 +265,48 @@ private slots:
             }
         }
         QCOMPARE(int(byValue.size()), visited);
+    }
+
+    // A spreadsheet opening the report or manifest runs no id as a formula,
+    // and each id reads back as its row holds it, valid UTF-8 or not.
+    void idsAreSafeToOpenAndReadBackExactly_data()
+    {
+        QTest::addColumn<QByteArray>("stored");  // BCE01's bytes, stored as text
+        QTest::addColumn<QString>("written");    // the field as a spreadsheet reads it
+        QTest::newRow("equals") << QByteArray("=1+1") << "'=1+1";
+        QTest::newRow("plus") << QByteArray("+49 30") << "'+49 30";
+        QTest::newRow("minus") << QByteArray("-2") << "'-2";
+        QTest::newRow("at") << QByteArray("@SUM(A1:A9)") << "'@SUM(A1:A9)";
+        QTest::newRow("tab") << QByteArray("\t=1") << "'\t=1";
+        QTest::newRow("formula with quotes") << QByteArray("=HYPERLINK(\"x\")") << "\"'=HYPERLINK(\"\"x\"\")\"";
+        QTest::newRow("apostrophe") << QByteArray("'=1") << "''=1";
+        QTest::newRow("not UTF-8") << QByteArray("\xff\xfe" "A\xc3(") << "'\\xfffe41c328";
+        QTest::newRow("text like the escaped form") << QByteArray("'\\xff") << "''\\xff";
+        QTest::newRow("Chinese") << QByteArray("照片") << "照片";
+    }
+    void idsAreSafeToOpenAndReadBackExactly()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, written);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QString(), stored::Bmp24(8, 8, 1), std::nullopt);
+        }
+        folder->run(pictures, QStringLiteral("update BAC1 set BCE01 = cast(? as text)"), {stored});
+        const QString report = scratch->filePath(QStringLiteral("report.csv"));
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir(), QStringLiteral("--report"), report}).exitCode, 0);
+
+        const QString line = QStringLiteral("BAC02,rowid=1,%1,").arg(written);
+        for (const QString& file : {report, BackupDir() + QStringLiteral("/manifest.csv")}) {
+            QStringDecoder strict(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString text = strict.decode(FileBytes(file));
+            QVERIFY2(!strict.hasError(), qPrintable(file));
+            QVERIFY2(text.contains(u'\n' + line), qPrintable(text));
+        }
+        const std::vector<QStringList> lines = ParseCsv(QString::fromUtf8(FileBytes(report)));
+        QCOMPARE(lines.size(), size_t(2));
+        QCOMPARE(ExactBytes(lines[1][2]), std::optional(stored));
+        QCOMPARE(ExactBytes(ReadManifest(BackupDir()).front().bce01), std::optional(stored));
     }
 
     void killedWithBackupLeavesEveryReplacedValueBackedUp()
