@@ -1,9 +1,12 @@
 // The way back: a conversion with --backup and --report, then --restore,
-// through the batch command's process and in-process through ODBC.
+// through the batch command's process and in-process through ODBC; where it
+// may write, and who may read what it and the desktop job write.
 #include "batch/BackupFolder.h"
 #include "batch/BackupManifest.h"
 #include "batch/BatchMain.h"
 #include "batch/CsvLine.h"
+#include "convert/ConversionRun.h"
+#include "convert/ScratchFiles.h"
 #include "data/ExactText.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
@@ -26,6 +29,10 @@
 
 #include <map>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const QString pictures = QStringLiteral("pictures");
@@ -46,6 +53,29 @@ const std::optional<QByteArray>& Value(const ImageRow& row, const QString& colum
 {
     return column == QLatin1String("BAC02") ? row.bac02 : row.bac04;
 }
+
+#ifndef Q_OS_WIN
+// Entries under the folder others may read or enter: not 0700 folders and 0600 files.
+QStringList OpenToOthers(const QString& folder)
+{
+    QStringList open;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status {};
+        const bool read = ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+        if (!read || (status.st_mode & 07777) != (S_ISDIR(status.st_mode) ? 0700u : 0600u))
+            open << QStringLiteral("%1 %2").arg(path).arg(status.st_mode & 07777, 4, 8);
+    }
+    return open;
+}
+
+struct Umask {
+    explicit Umask(mode_t mask) : previous(::umask(mask)) {}
+    ~Umask() { ::umask(previous); }
+    mode_t previous;
+};
+#endif
 
 }  // namespace
 
@@ -220,6 +250,53 @@ private slots:
         QCOMPARE(outcome.exitCode, 2);
         QVERIFY2(outcome.err.contains(placed(message)), qPrintable(outcome.err));
         QCOMPARE(Listing(folder->path()) + Listing(scratch->path()), before);
+    }
+
+    // What holds pictures of people is its owner's alone, whatever the umask.
+    void madeForTheOwnerOnlyUnderUmask022_data()
+    {
+        QTest::addColumn<bool>("desktop");  // the desktop job's scratch files, or the batch command
+        QTest::addColumn<bool>("earlier");  // what an earlier version left open to others
+        QTest::newRow("scratch folders in a new cache folder") << true << false;
+        QTest::newRow("scratch folders an earlier version made") << true << true;
+        QTest::newRow("backup in new folders, and a report") << false << false;
+        QTest::newRow("report in place of an earlier one") << false << true;
+    }
+    void madeForTheOwnerOnlyUnderUmask022()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("file modes are POSIX; on Windows files inherit the permissions of the user's folders");
+#else
+        QFETCH(bool, desktop);
+        QFETCH(bool, earlier);
+        const Umask usual(022);
+        const QDir out(scratch->path());  // 0700 itself
+        if (desktop) {
+            // An installed copy's root, in the user's cache.
+            const QString root = out.filePath(QStringLiteral("home/.cache/bmp2jpg"));
+            if (earlier) {
+                // Its own folders open to others; the cache folders above them private.
+                const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+                QVERIFY(QDir().mkdir(out.filePath(QStringLiteral("home")), ownerOnly));
+                QVERIFY(QDir().mkpath(root + QStringLiteral("/BAC02/bmp")) && QDir().mkpath(root + QStringLiteral("/BAC02/jpg")));
+                QVERIFY(QFile::setPermissions(out.filePath(QStringLiteral("home/.cache")), ownerOnly));
+                QVERIFY(QFile::setPermissions(root, ownerOnly));
+            }
+            ScratchFileConverter(root.toStdU16String()).BeginPass(QStringLiteral("BAC02"));
+            const RowScratchFiles files((root + QStringLiteral("/BAC02/bmp")).toStdU16String(),
+                                        (root + QStringLiteral("/BAC02/jpg")).toStdU16String(), QStringLiteral("row"));
+            QCOMPARE(OpenToOthers(out.path()), QStringList());
+            return;
+        }
+        WriteMixedTable();
+        const QString report = out.filePath(QStringLiteral("report.csv"));
+        if (earlier)
+            WriteFile(report, "column,key,BCE01,outcome,bytes before,bytes after\n");
+        const QString backup = out.filePath(QStringLiteral("new/backup"));
+        QCOMPARE(Run({QStringLiteral("--backup"), backup, QStringLiteral("--report"), report}).exitCode, 0);
+        QVERIFY(QFile::exists(backup + QStringLiteral("/BAC04")));
+        QCOMPARE(OpenToOthers(out.path()), QStringList());
+#endif
     }
 
     void reportAgreesWithTheDatabase_data()
