@@ -195,7 +195,7 @@ private slots:
             << "report folder" << QStringList{report, "<scratch>/report.csv"}
             << "--report \"<scratch>/report.csv\" is a folder that is not a report of an earlier run";
         QTest::newRow("manifest is a link leading nowhere")
-            << "dangling manifest" << QStringList{backup, "<backup>"}
+            << "manifest link" << QStringList{backup, "<backup>"}
             << "--backup \"<backup>\": \"<backup>/manifest.csv\" is a symbolic link, not a backup manifest";
         QTest::newRow("manifest is not ours")
             << "foreign manifest" << QStringList{backup, "<backup>"} << "<backup>/manifest.csv\" is not a backup manifest";
@@ -227,7 +227,7 @@ private slots:
             QVERIFY(QDir().mkpath(BackupDir()));
         if (inTheWay == QLatin1String("link to db"))
             QVERIFY(QFile::link(DatabaseFile(), scratch->filePath(QStringLiteral("link.csv"))));
-        if (inTheWay == QLatin1String("dangling manifest"))
+        if (inTheWay == QLatin1String("manifest link"))
             QVERIFY(QFile::link(scratch->filePath(QStringLiteral("nowhere")), manifest));
         if (inTheWay == QLatin1String("our manifest"))
             WriteFile(manifest, CsvLine(ManifestHeader()).toUtf8());
