@@ -3,9 +3,11 @@
 #include "batch/BackupManifest.h"
 #include "batch/CsvLine.h"
 #include "batch/DurableFile.h"
+#include "convert/PrivateFiles.h"
 #include "convert/WindowsDeviceName.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <stdexcept>
 
@@ -46,12 +48,16 @@ QString BackupFileName(const QString& key)
 
 BackupFolder::BackupFolder(const QString& folder) : folder_(QDir(folder).absolutePath())
 {
-    if (!QDir().mkpath(folder_))
+    if (!MakePrivateFolders(folder_))
         CannotWrite(folder_, QStringLiteral("it cannot be created"));
     manifest_.setFileName(QDir(folder_).filePath(QLatin1String(kManifestName)));
-    const bool isNew = !manifest_.exists();
-    if (!manifest_.open(QIODevice::ReadWrite))
-        CannotWrite(folder_, manifest_.errorString());
+    // A symbolic link in its place, even one leading nowhere, is not followed.
+    const QFileInfo existing(manifest_.fileName());
+    const bool isNew = !existing.exists() && !existing.isSymLink();
+    const QString reason = isNew ? (CreatePrivateFile(manifest_, QIODevice::ReadWrite) ? QString() : manifest_.errorString())
+                                 : OpenWithoutFollowing(manifest_, QIODevice::ReadWrite);
+    if (!reason.isEmpty())
+        CannotWrite(folder_, reason);
     try {
         if (isNew) {
             AppendDurably(manifest_, CsvLine(ManifestHeader()).toUtf8());
@@ -74,7 +80,7 @@ QString BackupFolder::keepOriginal(const QString& column, const QString& key, co
 {
     const QDir folder(folder_);
     if (!folder.exists(column)) {
-        if (!folder.mkdir(column))
+        if (!MakePrivateFolders(folder.filePath(column)))
             CannotWrite(folder_, QStringLiteral("folder %1 cannot be created").arg(column));
         SyncFolder(folder_);
     }

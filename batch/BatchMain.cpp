@@ -5,6 +5,7 @@
 #include "batch/CertificateAdvice.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
+#include "batch/OutputPaths.h"
 #include "batch/Password.h"
 #include "batch/PipelinedRun.h"
 #include "batch/Progress.h"
@@ -13,6 +14,7 @@
 #include "batch/Summary.h"
 #include "batch/ValueLogs.h"
 #include "convert/ImageTable.h"
+#include "data/DatabaseFolder.h"
 #include "data/UDataModule.h"
 
 #include <QElapsedTimer>
@@ -139,13 +141,18 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
             return PrintResult(HelpText(), "help", 0);
         if (options.version)
             return PrintResult(VersionText(), "version", 0);
+        OdbcDriverProfile profile;
         try {
             // Only the SQL Server profile knows how to check certificates.
-            dataModule.emplace(options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc);
+            profile = options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc;
+            dataModule.emplace(profile);
         } catch (const std::exception& error) {
             return Failed(error);
         }
         static_cast<ConnectionSettings&>(*dataModule) = options.connection;
+        CheckOutputPaths(options, NamesEmbeddedServer(options.connection.DataSource, profile)
+                                      ? options.connection.DataSource
+                                      : QString());
         dataModule->Password = ReadPassword();
     } catch (const UsageError& error) {
         console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\nTry \"bmp2jpg-batch --help\".\n").arg(QString::fromUtf8(error.what())));

@@ -50,7 +50,9 @@ const QCommandLineOption restoreOption(QStringLiteral("restore"),
                                        QStringLiteral("DIR"));
 const QCommandLineOption reportOption(QStringLiteral("report"),
                                       QStringLiteral("Write one CSV line per visited value (column, key, BCE01, "
-                                                     "outcome, bytes before, bytes after) as the run goes."),
+                                                     "outcome, bytes before, bytes after) as the run goes. An "
+                                                     "earlier report at FILE is replaced; any other file there is "
+                                                     "left alone and the command stops."),
                                       QStringLiteral("FILE"));
 const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                        QStringLiteral("Show the version and exit."));
@@ -165,6 +167,10 @@ QString HelpText()
                "  --backup DIR keeps the original of every value replaced, named after the\n"
                "  row's key, with DIR/manifest.csv listing key, BCE01, column, sizes and\n"
                "  SHA-256 of the original and of the JPEG. A folder used before is added to.\n"
+               "  The backup's folders and files and the --report file are made readable\n"
+               "  by their owner only (on Windows: as the folder they are made in). Neither\n"
+               "  may be the database file or lie in an embedded server's folder, nor the\n"
+               "  report lie in the backup folder.\n"
                "  --restore DIR (with --server, --user, --database) writes the originals\n"
                "  back; --dry-run with it says what would be restored.\n"
                "\n"
@@ -192,7 +198,8 @@ QString HelpText()
                "  0    done (or nothing to do)\n"
                "  1    a failure stopped the run; its message, naming the row (BCE01) and\n"
                "       column, is on standard error; rows written before it stay converted\n"
-               "  2    bad usage: an unknown or missing option, or no password source\n"
+               "  2    bad usage: an unknown or missing option, no password source, or an\n"
+               "       output where it would write over what is not its own\n"
                "  130  stopped by the user (Ctrl-C or SIGTERM)\n")
                .arg(QLatin1String(kPasswordVariable));
 }

@@ -1,5 +1,7 @@
 #include "batch/DurableFile.h"
 
+#include "convert/PrivateFiles.h"
+
 #include <QDir>
 
 #include <cerrno>
@@ -50,7 +52,7 @@ void SyncFile(QFile& file)
 void WriteNewFileDurably(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!CreatePrivateFile(file, QIODevice::WriteOnly))
         Fail(QStringLiteral("create"), path, file.errorString());
     Write(file, bytes);
     SyncFile(file);

@@ -7,7 +7,8 @@
 // Writes that are on the disk when the call returns, not only in the
 // system's cache: what a backup must be before the value it keeps is replaced.
 
-// Creates `path`, which must not exist, with `bytes`, and flushes it to disk.
+// Creates `path`, which must not exist, owner-only, with `bytes`, and
+// flushes it to disk.
 // Throws std::runtime_error naming the file and the system's reason.
 void WriteNewFileDurably(const QString& path, const QByteArray& bytes);
 // Flushes the folder's entries (new names in it) to disk; a no-op where the

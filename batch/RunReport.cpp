@@ -2,19 +2,41 @@
 
 #include "batch/CsvLine.h"
 #include "batch/DurableFile.h"
+#include "convert/PrivateFiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <stdexcept>
 
+namespace {
+
+QString Header()
+{
+    return CsvLine({QStringLiteral("column"), QStringLiteral("key"), QStringLiteral("BCE01"), QStringLiteral("outcome"),
+                    QStringLiteral("bytes before"), QStringLiteral("bytes after")});
+}
+
+}  // namespace
+
 RunReport::RunReport(const QString& path, bool dryRun) : file_(path), dryRun_(dryRun)
 {
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Removed, not emptied: the new one is made afresh, never through a link.
+    if ((IsEarlierReport(path) && !file_.remove()) || !CreatePrivateFile(file_, QIODevice::WriteOnly))
         throw std::runtime_error(QStringLiteral("cannot write the report \"%1\": %2")
                                      .arg(QDir::toNativeSeparators(path), file_.errorString())
                                      .toStdString());
-    write(CsvLine({QStringLiteral("column"), QStringLiteral("key"), QStringLiteral("BCE01"), QStringLiteral("outcome"),
-                   QStringLiteral("bytes before"), QStringLiteral("bytes after")}));
+    write(Header());
+}
+
+bool RunReport::IsEarlierReport(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
+        return false;
+    QFile file(path);
+    const QByteArray header = Header().toUtf8();
+    return file.open(QIODevice::ReadOnly) && header.startsWith(file.read(header.size()));
 }
 
 RunReport::~RunReport()

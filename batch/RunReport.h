@@ -10,7 +10,8 @@
 // follows its commit, so the file holds every value committed so far.
 class RunReport : public ValueLog {
 public:
-    // Creates or empties the file; throws when it cannot be written.
+    // Creates the file afresh, owner-only, in place of an earlier report;
+    // throws when it cannot, or when something else is in its place.
     RunReport(const QString& path, bool dryRun);
     ~RunReport() override;
 
@@ -21,6 +22,9 @@ public:
     // The outcomes as the report spells them.
     static QString OutcomeName(ValueKind kind, bool dryRun);
     static QString FailedName() { return QStringLiteral("failed"); }
+    // A file (not a symbolic link) that starts with the report's header, or
+    // a part of it: the report of an earlier run, maybe killed as it began.
+    static bool IsEarlierReport(const QString& path);
 
 private:
     void line(const VisitedValue& value, const QString& outcome, qint64 bytesAfter);

@@ -1,6 +1,7 @@
 #include "convert/ConversionRun.h"
 
 #include "convert/BmpToJpg.h"
+#include "convert/PrivateFiles.h"
 #include "convert/ScratchFiles.h"
 #include "data/SaveBytes.h"
 
@@ -9,7 +10,6 @@
 #include <QFile>
 
 #include <stdexcept>
-#include <system_error>
 
 namespace {
 
@@ -44,10 +44,13 @@ void ScratchFileConverter::BeginPass(const QString& column)
 {
     BmpFolder = ScratchRoot / column.toStdU16String() / "bmp";
     JpgFolder = ScratchRoot / column.toStdU16String() / "jpg";
-    // A folder that cannot be made shows up as the first file that cannot be created.
-    std::error_code ignored;
-    std::filesystem::create_directories(BmpFolder, ignored);
-    std::filesystem::create_directories(JpgFolder, ignored);
+    // A folder that cannot be made shows up as the first file that cannot be
+    // created. Ours from an earlier version may be open to others: narrowed.
+    for (const std::filesystem::path& folder : {BmpFolder, JpgFolder}) {
+        MakePrivateFolders(PathText(folder));
+        MakeOwnerOnly(PathText(folder));
+    }
+    MakeOwnerOnly(PathText(BmpFolder.parent_path()));
 }
 
 void ScratchFileConverter::Start(const QString& rowName, QByteArray bmp)

@@ -1,5 +1,6 @@
 #include "convert/ScratchFiles.h"
 
+#include "convert/PrivateFiles.h"
 #include "convert/WindowsDeviceName.h"
 #include "data/DataErrors.h"
 
@@ -23,7 +24,7 @@ QString PathText(const std::filesystem::path& path)
 bool CreateExclusively(const std::filesystem::path& path)
 {
     QFile file(QString::fromStdU16String(path.u16string()));
-    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (CreatePrivateFile(file, QIODevice::WriteOnly))
         return true;
     if (file.exists())
         return false;

@@ -1,6 +1,7 @@
 #include "data/DatabaseFolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -9,6 +10,12 @@ namespace {
 const QString suffix = QStringLiteral(".db");
 
 } // namespace
+
+bool NamesEmbeddedServer(const QString& dataSource, const OdbcDriverProfile& odbc)
+{
+    const QFileInfo folder(dataSource);
+    return odbc.foldersAreEmbeddedServers && folder.isAbsolute() && folder.isDir();
+}
 
 QStringList DatabaseFolder::databaseNames() const
 {

@@ -1,9 +1,16 @@
 #pragma once
 
+#include "data/OdbcDriverProfile.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+// Whether the server name opens the embedded server: only an absolute path
+// of a folder, so ".", "(local)" and ".\\SQLEXPRESS" name SQL Servers,
+// whatever folders the working directory happens to hold.
+bool NamesEmbeddedServer(const QString& dataSource, const OdbcDriverProfile& odbc);
 
 // The embedded server: a folder in which every "<name>.db" file is the SQLite
 // database <name>.

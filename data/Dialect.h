@@ -74,6 +74,9 @@ public:
     virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
+    // The stored bytes of a small column's text value, where reading it as
+    // text may replace some (NULL for other values); empty where it cannot.
+    virtual QString textBytesExpression(const QString&) const { return {}; }
     // The first `bytes` bytes of a value; where reading them would cost as
     // much as reading the whole value, any value longer than `bytes`.
     virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;

@@ -1,5 +1,6 @@
 #include "data/ResultSet.h"
 
+#include "data/ExactText.h"
 #include "data/Session.h"
 #include "data/TField.h"
 
@@ -69,8 +70,12 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
             fields.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
             selected << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
         } else {
-            fields.push_back({name, Kind::Value, slot, -1, int(column - table.columns.begin())});
+            const QString textBytes = dialect.textBytesExpression(quoted);
+            fields.push_back({name, Kind::Value, slot, -1, int(column - table.columns.begin()),
+                              textBytes.isEmpty() ? -1 : slot + 1});
             selected << quoted;
+            if (!textBytes.isEmpty())
+                selected << textBytes;
         }
     }
     keySlot_ = int(selected.size());
@@ -223,6 +228,8 @@ QVariant ResultSet::value(int field)
         return storedBytes(change->second);
     const Field& f = fields_[field];
     const QVariant& held = slot(f.slot);
+    if (f.textSlot >= 0 && slot(f.textSlot).metaType() == QMetaType::fromType<QByteArray>() && !slot(f.textSlot).isNull())
+        return ExactText(slot(f.textSlot).toByteArray());
     if (f.kind != Kind::BlobOnDemand || held.isNull())
         return held;
     const std::optional<QByteArray> bytes = fetch(f, false);

@@ -79,6 +79,7 @@ private:
         int slot;
         int headSlot;
         int column;  // table column; -1 in results that cannot be updated
+        int textSlot = -1;  // a Value's stored bytes when it is text, if the dialect reads them
     };
 
     // Where the next page of a result read in key order starts.

@@ -93,11 +93,7 @@ Session::~Session()
 std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const OdbcDriverProfile& odbc)
 {
     std::unique_ptr<Session> session(new Session(newConnectionName()));
-    // Only an absolute path: ".", "(local)" and ".\\SQLEXPRESS" name SQL Servers,
-    // whatever folders the working directory happens to hold.
-    const QFileInfo folder(settings.DataSource);
-    const bool embedded = odbc.foldersAreEmbeddedServers && folder.isAbsolute() && folder.isDir();
-    session->dialect_ = embedded ? openEmbedded(session->connectionName_, settings)
+    session->dialect_ = NamesEmbeddedServer(settings.DataSource, odbc) ? openEmbedded(session->connectionName_, settings)
                                  : openOdbc(session->connectionName_, settings, odbc);
     session->commits_ = std::make_unique<CommitGroup>(*session, session->dialect_->commitInterval(),
                                                      session->dialect_->writersTurn());

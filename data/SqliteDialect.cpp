@@ -144,6 +144,12 @@ QString SqliteDialect::blobSizeExpression(const QString& quotedColumn) const
         .arg(quotedColumn);
 }
 
+// SQLite gives text that is not valid UTF-8 with replacement characters.
+QString SqliteDialect::textBytesExpression(const QString& quotedColumn) const
+{
+    return QStringLiteral("case when typeof(%1) = 'text' then cast(%1 as blob) end").arg(quotedColumn);
+}
+
 // Only for values that fit in a page or two: a larger one is loaded whole,
 // and the walk reads a bitmap whole anyway.
 QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes) const

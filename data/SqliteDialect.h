@@ -14,6 +14,7 @@ public:
     void prepareSession(Session& session, const ConnectionSettings& settings) const override;
     std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const override;
     QString blobSizeExpression(const QString& quotedColumn) const override;
+    QString textBytesExpression(const QString& quotedColumn) const override;
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
     QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
                            bool forUpdate) const override;

@@ -1,9 +1,13 @@
 // The way back: a conversion with --backup and --report, then --restore,
-// through the batch command's process and in-process through ODBC.
+// through the batch command's process and in-process through ODBC; where it
+// may write, and who may read what it and the desktop job write.
 #include "batch/BackupFolder.h"
 #include "batch/BackupManifest.h"
 #include "batch/BatchMain.h"
 #include "batch/CsvLine.h"
+#include "convert/ConversionRun.h"
+#include "convert/ScratchFiles.h"
+#include "data/ExactText.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/main/ChildProcess.h"
@@ -16,13 +20,19 @@
 #include <QCryptographicHash>
 #include <QtEndian>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <map>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -44,6 +54,29 @@ const std::optional<QByteArray>& Value(const ImageRow& row, const QString& colum
 {
     return column == QLatin1String("BAC02") ? row.bac02 : row.bac04;
 }
+
+#ifndef Q_OS_WIN
+// Entries under the folder others may read or enter: not 0700 folders and 0600 files.
+QStringList OpenToOthers(const QString& folder)
+{
+    QStringList open;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status {};
+        const bool read = ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+        if (!read || (status.st_mode & 07777) != (S_ISDIR(status.st_mode) ? 0700u : 0600u))
+            open << QStringLiteral("%1 %2").arg(path).arg(status.st_mode & 07777, 4, 8);
+    }
+    return open;
+}
+
+struct Umask {
+    explicit Umask(mode_t mask) : previous(::umask(mask)) {}
+    ~Umask() { ::umask(previous); }
+    mode_t previous;
+};
+#endif
 
 }  // namespace
 
@@ -247,40 +280,142 @@ private slots:
         QVERIFY(ReadImageTable(DatabaseFile()) == expected);
     }
 
-    void unwritableBackupStopsTheRunBeforeAnyWrite_data()
+    // Each output the command line names, in a place that is not ours: the
+    // run is refused before anything is written, nothing on the disk changes.
+    void outputsInPlacesNotOursAreRefused_data()
     {
-        QTest::addColumn<QString>("inTheWay");  // what stands where the backup goes
+        QTest::addColumn<QString>("inTheWay");  // what stands there before the run
+        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("a file named like the folder") << "folder file" << "cannot write the backup folder";
-        QTest::newRow("a folder named like the manifest") << "manifest folder" << "cannot write the backup folder";
-        QTest::newRow("a manifest that is not ours") << "foreign manifest" << "is not a backup manifest";
-        QTest::newRow("a report that cannot be written") << "report folder" << "cannot write the report";
+        const QString dry = QStringLiteral("--dry-run");
+        const QString report = QStringLiteral("--report");
+        const QString backup = QStringLiteral("--backup");
+        QTest::newRow("report is the database file")
+            << "" << QStringList{dry, report, "<db>"} << "--report \"<db>\" would write over the database file \"<db>\"";
+        QTest::newRow("report is a link to the database file")
+            << "link to db" << QStringList{dry, report, "<scratch>/link.csv"}
+            << "--report \"<scratch>/link.csv\" would write over the database file \"<db>\"";
+        QTest::newRow("report in the server's folder")
+            << "" << QStringList{dry, report, "<server>/report.csv"}
+            << "--report \"<server>/report.csv\" would write into the embedded server's folder \"<server>\"";
+        QTest::newRow("backup in the server's folder")
+            << "" << QStringList{backup, "<server>/backup"}
+            << "--backup \"<server>/backup\" would write into the embedded server's folder \"<server>\"";
+        QTest::newRow("report is the backup's manifest")
+            << "" << QStringList{backup, "<backup>", report, "<backup>/manifest.csv"}
+            << "--report \"<backup>/manifest.csv\" would write into the --backup folder \"<backup>\"";
+        QTest::newRow("report over an earlier manifest")
+            << "our manifest" << QStringList{report, "<backup>/manifest.csv"}
+            << "--report \"<backup>/manifest.csv\" is a file that is not a report of an earlier run";
+        QTest::newRow("report over another file")
+            << "other file" << QStringList{report, "<scratch>/notes.txt"}
+            << "--report \"<scratch>/notes.txt\" is a file that is not a report of an earlier run";
+        QTest::newRow("report over a folder")
+            << "report folder" << QStringList{report, "<scratch>/report.csv"}
+            << "--report \"<scratch>/report.csv\" is a folder that is not a report of an earlier run";
+        QTest::newRow("manifest is a link leading nowhere")
+            << "manifest link" << QStringList{backup, "<backup>"}
+            << "--backup \"<backup>\": \"<backup>/manifest.csv\" is a symbolic link, not a backup manifest";
+        QTest::newRow("manifest is not ours")
+            << "foreign manifest" << QStringList{backup, "<backup>"} << "<backup>/manifest.csv\" is not a backup manifest";
+        QTest::newRow("manifest is a folder")
+            << "manifest folder" << QStringList{backup, "<backup>"}
+            << "--backup \"<backup>\": \"<backup>/manifest.csv\" is a folder, not a backup manifest";
+        QTest::newRow("backup is a file") << "backup file" << QStringList{backup, "<backup>"}
+                                          << "--backup \"<backup>\" is a file, not a folder";
     }
-    void unwritableBackupStopsTheRunBeforeAnyWrite()
+    void outputsInPlacesNotOursAreRefused()
     {
         QFETCH(QString, inTheWay);
+        QFETCH(QStringList, arguments);
         QFETCH(QString, message);
         WriteMixedTable();
-        const QByteArray before = FileBytes(DatabaseFile());
-        const QString report = scratch->filePath(QStringLiteral("report.csv"));
-        if (inTheWay == QLatin1String("folder file"))
-            QVERIFY(QFile(BackupDir()).open(QIODevice::WriteOnly));
-        if (inTheWay == QLatin1String("manifest folder"))
-            QVERIFY(QDir().mkpath(BackupDir() + QStringLiteral("/manifest.csv")));
-        if (inTheWay == QLatin1String("foreign manifest")) {
-            QVERIFY(QDir().mkpath(BackupDir()));
-            QFile manifest(BackupDir() + QStringLiteral("/manifest.csv"));
-            QVERIFY(manifest.open(QIODevice::WriteOnly));
-            manifest.write("name,size\nx,1\n");
+        const auto placed = [&](QString text) {
+            return QDir::toNativeSeparators(text.replace(QLatin1String("<db>"), DatabaseFile())
+                                                .replace(QLatin1String("<server>"), folder->path())
+                                                .replace(QLatin1String("<backup>"), BackupDir())
+                                                .replace(QLatin1String("<scratch>"), scratch->path()));
+        };
+        if (inTheWay.contains(QLatin1String("link"))) {
+#ifdef Q_OS_WIN
+            QSKIP("symbolic links are made by administrators only on Windows");
+#endif
         }
+        const QString manifest = BackupDir() + QStringLiteral("/manifest.csv");
+        if (inTheWay != QLatin1String("backup file") && !inTheWay.isEmpty())
+            QVERIFY(QDir().mkpath(BackupDir()));
+        if (inTheWay == QLatin1String("link to db"))
+            QVERIFY(QFile::link(DatabaseFile(), scratch->filePath(QStringLiteral("link.csv"))));
+        if (inTheWay == QLatin1String("manifest link"))
+            QVERIFY(QFile::link(scratch->filePath(QStringLiteral("nowhere")), manifest));
+        if (inTheWay == QLatin1String("our manifest"))
+            WriteFile(manifest, CsvLine(ManifestHeader()).toUtf8());
+        if (inTheWay == QLatin1String("foreign manifest"))
+            WriteFile(manifest, "name,size\nx,1\n");
+        if (inTheWay == QLatin1String("manifest folder"))
+            QVERIFY(QDir().mkpath(manifest));
+        if (inTheWay == QLatin1String("other file"))
+            WriteFile(scratch->filePath(QStringLiteral("notes.txt")), "mine\n");
         if (inTheWay == QLatin1String("report folder"))
-            QVERIFY(QDir().mkpath(report));
+            QVERIFY(QDir().mkpath(scratch->filePath(QStringLiteral("report.csv"))));
+        if (inTheWay == QLatin1String("backup file"))
+            WriteFile(BackupDir(), "mine\n");
+        const QStringList before = Listing(folder->path()) + Listing(scratch->path());
 
-        const ChildOutcome outcome =
-            Run({QStringLiteral("--backup"), BackupDir(), QStringLiteral("--report"), report});
-        QCOMPARE(outcome.exitCode, 1);
-        QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
-        QCOMPARE(FileBytes(DatabaseFile()), before);
+        QStringList command;
+        for (const QString& argument : arguments)
+            command << placed(argument);
+        const ChildOutcome outcome = Run(command);
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.err.contains(placed(message)), qPrintable(outcome.err));
+        QCOMPARE(Listing(folder->path()) + Listing(scratch->path()), before);
+    }
+
+    // What holds pictures of people is its owner's alone, whatever the umask.
+    void madeForTheOwnerOnlyUnderUmask022_data()
+    {
+        QTest::addColumn<bool>("desktop");  // the desktop job's scratch files, or the batch command
+        QTest::addColumn<bool>("earlier");  // what an earlier version left open to others
+        QTest::newRow("scratch folders in a new cache folder") << true << false;
+        QTest::newRow("scratch folders an earlier version made") << true << true;
+        QTest::newRow("backup in new folders, and a report") << false << false;
+        QTest::newRow("report in place of an earlier one") << false << true;
+    }
+    void madeForTheOwnerOnlyUnderUmask022()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("file modes are POSIX; on Windows files inherit the permissions of the user's folders");
+#else
+        QFETCH(bool, desktop);
+        QFETCH(bool, earlier);
+        const Umask usual(022);
+        const QDir out(scratch->path());  // 0700 itself
+        if (desktop) {
+            // An installed copy's root, in the user's cache.
+            const QString root = out.filePath(QStringLiteral("home/.cache/bmp2jpg"));
+            if (earlier) {
+                // Its own folders open to others; the cache folders above them private.
+                const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+                QVERIFY(QDir().mkdir(out.filePath(QStringLiteral("home")), ownerOnly));
+                QVERIFY(QDir().mkpath(root + QStringLiteral("/BAC02/bmp")) && QDir().mkpath(root + QStringLiteral("/BAC02/jpg")));
+                QVERIFY(QFile::setPermissions(out.filePath(QStringLiteral("home/.cache")), ownerOnly));
+                QVERIFY(QFile::setPermissions(root, ownerOnly));
+            }
+            ScratchFileConverter(root.toStdU16String()).BeginPass(QStringLiteral("BAC02"));
+            const RowScratchFiles files((root + QStringLiteral("/BAC02/bmp")).toStdU16String(),
+                                        (root + QStringLiteral("/BAC02/jpg")).toStdU16String(), QStringLiteral("row"));
+            QCOMPARE(OpenToOthers(out.path()), QStringList());
+            return;
+        }
+        WriteMixedTable();
+        const QString report = out.filePath(QStringLiteral("report.csv"));
+        if (earlier)
+            WriteFile(report, "column,key,BCE01,outcome,bytes before,bytes after\n");
+        const QString backup = out.filePath(QStringLiteral("new/backup"));
+        QCOMPARE(Run({QStringLiteral("--backup"), backup, QStringLiteral("--report"), report}).exitCode, 0);
+        QVERIFY(QFile::exists(backup + QStringLiteral("/BAC04")));
+        QCOMPARE(OpenToOthers(out.path()), QStringList());
+#endif
     }
 
     void reportAgreesWithTheDatabase_data()
@@ -326,6 +461,48 @@ private slots:
             }
         }
         QCOMPARE(int(byValue.size()), visited);
+    }
+
+    // A spreadsheet opening the report or manifest runs no id as a formula,
+    // and each id reads back as its row holds it, valid UTF-8 or not.
+    void idsAreSafeToOpenAndReadBackExactly_data()
+    {
+        QTest::addColumn<QByteArray>("stored");  // BCE01's bytes, stored as text
+        QTest::addColumn<QString>("written");    // the field as a spreadsheet reads it
+        QTest::newRow("equals") << QByteArray("=1+1") << "'=1+1";
+        QTest::newRow("plus") << QByteArray("+49 30") << "'+49 30";
+        QTest::newRow("minus") << QByteArray("-2") << "'-2";
+        QTest::newRow("at") << QByteArray("@SUM(A1:A9)") << "'@SUM(A1:A9)";
+        QTest::newRow("tab") << QByteArray("\t=1") << "'\t=1";
+        QTest::newRow("formula with quotes") << QByteArray("=HYPERLINK(\"x\")") << "\"'=HYPERLINK(\"\"x\"\")\"";
+        QTest::newRow("apostrophe") << QByteArray("'=1") << "''=1";
+        QTest::newRow("not UTF-8") << QByteArray("\xff\xfe" "A\xc3(") << "'\\xfffe41c328";
+        QTest::newRow("text like the escaped form") << QByteArray("'\\xff") << "''\\xff";
+        QTest::newRow("Chinese") << QByteArray("照片") << "照片";
+    }
+    void idsAreSafeToOpenAndReadBackExactly()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, written);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QString(), stored::Bmp24(8, 8, 1), std::nullopt);
+        }
+        folder->run(pictures, QStringLiteral("update BAC1 set BCE01 = cast(? as text)"), {stored});
+        const QString report = scratch->filePath(QStringLiteral("report.csv"));
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir(), QStringLiteral("--report"), report}).exitCode, 0);
+
+        const QString line = QStringLiteral("BAC02,rowid=1,%1,").arg(written);
+        for (const QString& file : {report, BackupDir() + QStringLiteral("/manifest.csv")}) {
+            QStringDecoder strict(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString text = strict.decode(FileBytes(file));
+            QVERIFY2(!strict.hasError(), qPrintable(file));
+            QVERIFY2(text.contains(u'\n' + line), qPrintable(text));
+        }
+        const std::vector<QStringList> lines = ParseCsv(QString::fromUtf8(FileBytes(report)));
+        QCOMPARE(lines.size(), size_t(2));
+        QCOMPARE(ExactBytes(lines[1][2]), std::optional(stored));
+        QCOMPARE(ExactBytes(ReadManifest(BackupDir()).front().bce01), std::optional(stored));
     }
 
     void killedWithBackupLeavesEveryReplacedValueBackedUp()
@@ -415,6 +592,28 @@ private slots:
 
 private:
     QString DatabaseFile() const { return folder->file(pictures); }
+
+    static void WriteFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
+    // Every entry under the folder, links as links, with the bytes of each file.
+    static QStringList Listing(const QString& folder)
+    {
+        QStringList entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo entry(it.next());
+            entries << entry.filePath() + u' ' + entry.symLinkTarget() + u' ' +
+                           QString::fromLatin1(QCryptographicHash::hash(FileBytes(entry.filePath()),
+                                                                        QCryptographicHash::Sha256).toHex());
+        }
+        entries.sort();
+        return entries;
+    }
     QString BackupDir() const { return scratch->filePath(QStringLiteral("backup")); }
 
     static QString ExpectedOutcome(const QByteArray& before, const QByteArray& after, bool dryRun)
