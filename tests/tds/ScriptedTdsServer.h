@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,6 +51,10 @@ public:
     // enough for its commit interval to pass between rows.
     void delayAnswers(const QString& statementPattern, std::chrono::milliseconds delay);
 
+    // Large values are sent cut to `bytes` whatever SET TEXTSIZE says, as by
+    // a driver or a server in between with a limit of its own.
+    void cutLargeValues(qint64 bytes);
+
     ScriptedTable table() const;  // as committed
     std::vector<TdsLogin> logins() const;  // every login received, refused ones too
     std::vector<LoggedStatement> log() const;
@@ -60,10 +65,11 @@ private:
     void listen(std::promise<quint16>& port);
     void serve(qintptr descriptor, int number);
 
-    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the logins and the log
+    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the logins and the log
     ScriptedTable table_;
     std::vector<ReadFailure> failures_;
     std::vector<std::pair<QRegularExpression, std::chrono::milliseconds>> delays_;
+    qint64 valueLimit_ = std::numeric_limits<qint64>::max();
     std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
 

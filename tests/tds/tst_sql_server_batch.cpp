@@ -343,6 +343,38 @@ private slots:
         QVERIFY2(stored > 0 && stored < bitmapRows, qPrintable(context));
         QCOMPARE(now[failing - 1].bac02, original[failing - 1].bac02);
     }
+    // A value cut short for a reason SET TEXTSIZE does not govern (a driver's
+    // or a server's own limit): the run stops at that row, naming it, and
+    // the value stays as it was.
+    void valueReadCutShortStopsTheRunAtItsRow_data()
+    {
+        AddPictureColumnTypes();
+    }
+    void valueReadCutShortStopsTheRunAtItsRow()
+    {
+        QFETCH(int, type);
+        constexpr qint64 limit = 8000;
+        ScriptedTable table{SqlType(type)};
+        table.addRow({QStringLiteral("small"), stored::Bmp8(20, 10, 1), std::nullopt});
+        table.addRow({QStringLiteral("large"), stored::Bmp24(200, 150, 2), std::nullopt});
+        table.addRow({QStringLiteral("after"), stored::Bmp8(20, 10, 3), std::nullopt});
+        const qint64 large = table.rows()[1].bac02->size();
+        QVERIFY(table.rows()[0].bac02->size() < limit && large > limit);
+        ScriptedTdsServer server(table);
+        server.cutLargeValues(limit);
+        const ChildOutcome run = runBatchProcess(server.port(), {});
+        const std::vector<LoggedStatement> log = server.log();
+        const QString context = QStringLiteral("exit code %1\nstdout:\n%2\nstderr:\n%3\n%4").arg(run.exitCode).arg(run.out, run.err, DumpLog(log));
+        QVERIFY2(run.exitCode == 1, qPrintable(context));
+        QVERIFY2(run.err.contains(QLatin1String("row BCE01 \"large\"")) && run.err.contains(QLatin1String("BAC02")) &&
+                     run.err.contains(QStringLiteral("Read %1 of the %2 bytes stored").arg(limit).arg(large)),
+                 qPrintable(context));
+        const std::vector<ImageRow> original = imageRows(table.rows());
+        const std::vector<ImageRow> now = imageRows(server.table().rows());
+        QVERIFY2(EachValueOriginalOrFinished(original, FinishedTable(original), now), qPrintable(context));
+        QVERIFY2(now[1].bac02 == original[1].bac02 && now[2].bac02 == original[2].bac02, qPrintable(context));
+    }
+
     // Every key SQL Server tables commonly have, with the parameters
     // declared as FreeTDS and as Microsoft's drivers declare them.
     void everyBitmapConvertedWhateverTheKey_data()
