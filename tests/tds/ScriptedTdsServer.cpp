@@ -173,13 +173,17 @@ std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& ki
                                                                std::vector<RpcParameter> parameters, bool procedureScope)
 {
     std::chrono::milliseconds delay{0};
+    std::function<void(const LoggedStatement&)> hook;
     {
         std::lock_guard lock(server_.mutex_);
         for (const auto& [pattern, wait] : server_.delays_) {
             if (pattern.match(text).hasMatch())
                 delay = std::max(delay, wait);
         }
+        hook = server_.hook_;
     }
+    if (hook)
+        hook({number_, kind, text, declaration, parameters});
     std::this_thread::sleep_for(delay);  // unlocked: other connections go on meanwhile
     // SET options changed inside a procedure or sp_executesql end with it.
     const ScriptedSession outer = session_;
@@ -353,6 +357,12 @@ void ScriptedTdsServer::cutLargeValues(qint64 bytes)
 {
     std::lock_guard lock(mutex_);
     valueLimit_ = bytes;
+}
+
+void ScriptedTdsServer::onRequest(std::function<void(const LoggedStatement&)> hook)
+{
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
 }
 
 std::vector<TdsLogin> ScriptedTdsServer::logins() const

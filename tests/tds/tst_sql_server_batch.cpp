@@ -1,6 +1,7 @@
 // The batch command end to end against a server that answers as SQL Server
 // does, through the real FreeTDS driver.
 #include "batch/BatchMain.h"
+#include "batch/CsvLine.h"
 #include "tests/main/ExpectedValues.h"
 #include "tests/main/ChildProcess.h"
 #include "tests/tds/ScriptedTdsServer.h"
@@ -8,11 +9,14 @@
 #include "tests/tds/TdsTestSupport.h"
 #include "tools/demo/StoredPictures.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <map>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -196,6 +200,12 @@ QStringList serverErrors(const std::vector<LoggedStatement>& log)
     return errors;
 }
 
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool readsOrWritesPictures(const std::vector<LoggedStatement>& log)
 {
     return std::any_of(log.begin(), log.end(), [](const LoggedStatement& s) {
@@ -373,6 +383,56 @@ private slots:
         const std::vector<ImageRow> now = imageRows(server.table().rows());
         QVERIFY2(EachValueOriginalOrFinished(original, FinishedTable(original), now), qPrintable(context));
         QVERIFY2(now[1].bac02 == original[1].bac02 && now[2].bac02 == original[2].bac02, qPrintable(context));
+    }
+
+    // The report holds a group's lines before the run goes on after its
+    // commit: a kill at the run's next request leaves them in the file.
+    void reportHoldsEachCommittedGroupsLines()
+    {
+        const ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, bitmapRows);
+        ScriptedTdsServer server(table);
+        server.delayAnswers(readForUpdatePattern, slowRead);
+        const QTemporaryDir scratch;
+        const QString report = scratch.filePath(QStringLiteral("report.csv"));
+        struct AfterCommit {
+            size_t logged;      // requests the server had had
+            QByteArray report;  // the file as the run had left it
+        };
+        std::mutex mutex;
+        std::vector<AfterCommit> afterCommits;
+        std::set<int> committed;  // connections whose last request was a commit
+        server.onRequest([&](const LoggedStatement& s) {
+            std::lock_guard lock(mutex);
+            if (committed.erase(s.connection))
+                afterCommits.push_back({server.log().size(), FileBytes(report)});
+            if (endTransaction.match(s.text).hasMatch())
+                committed.insert(s.connection);
+        });
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--report"), report});
+        server.onRequest({});
+        const std::vector<LoggedStatement> log = server.log();
+        const QString context = QStringLiteral("exit code %1\nstderr:\n%2\n%3").arg(run.exitCode).arg(run.err, DumpLog(log));
+        QVERIFY2(run.exitCode == 0, qPrintable(context));
+
+        int groupsChecked = 0;
+        for (const AfterCommit& at : afterCommits) {
+            std::set<std::pair<QString, QString>> written;  // (column, key) written before the commit
+            for (const RowAccess& a : RowAccesses({log.begin(), log.begin() + at.logged})) {
+                if (a.write)
+                    written.insert({a.column.toUpper(), QStringLiteral("id=") + a.key.join(u',')});
+            }
+            std::set<std::pair<QString, QString>> reported;
+            for (const QStringList& line : ParseCsv(QString::fromUtf8(at.report))) {
+                if (line.size() > 3 && line[3] == QLatin1String("converted"))
+                    reported.insert({line[0], line[1]});
+            }
+            QVERIFY2(reported == written, qPrintable(QStringLiteral("after request %1:\n%2\n%3")
+                                                         .arg(at.logged)
+                                                         .arg(QString::fromUtf8(at.report), context)));
+            groupsChecked += !written.empty();
+        }
+        // Groups were committed between rows, or the check proved little.
+        QVERIFY2(groupsChecked >= 2, qPrintable(context));
     }
 
     // Every key SQL Server tables commonly have, with the parameters
