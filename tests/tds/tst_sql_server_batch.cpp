@@ -1,5 +1,6 @@
 // The batch command end to end against a server that answers as SQL Server
 // does, through the real FreeTDS driver.
+#include "batch/BackupManifest.h"
 #include "batch/BatchMain.h"
 #include "batch/CsvLine.h"
 #include "tests/main/ExpectedValues.h"
@@ -9,12 +10,15 @@
 #include "tests/tds/TdsTestSupport.h"
 #include "tools/demo/StoredPictures.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -433,6 +437,57 @@ private slots:
         }
         // Groups were committed between rows, or the check proved little.
         QVERIFY2(groupsChecked >= 2, qPrintable(context));
+    }
+
+    // Each backup file is flushed to disk before the write that replaces its
+    // value reaches the server.
+    void backupFileOnDiskBeforeItsRowsWrite()
+    {
+#ifndef SYNC_LOG_LIBRARY
+        QSKIP("the flushes are logged by a library preloaded into the batch command: Linux only");
+#else
+        const ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, 4);
+        ScriptedTdsServer server(table);
+        const QTemporaryDir scratch;
+        const QString backup = scratch.filePath(QStringLiteral("backup"));
+        const QString syncs = scratch.filePath(QStringLiteral("syncs.log"));
+        struct AtWrite {
+            QString column;
+            QString key;
+            QByteArray syncs;  // the flushes done by then
+        };
+        std::mutex mutex;
+        std::vector<AtWrite> atWrites;
+        server.onRequest([&](const LoggedStatement& s) {
+            for (const RowAccess& a : RowAccesses({s})) {
+                std::lock_guard lock(mutex);
+                if (a.write)
+                    atWrites.push_back({a.column.toUpper(), QStringLiteral("id=") + a.key.join(u','), FileBytes(syncs)});
+            }
+        });
+        qputenv("LD_PRELOAD", SYNC_LOG_LIBRARY);
+        qputenv("SYNC_LOG", syncs.toLocal8Bit());
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--backup"), backup});
+        qunsetenv("LD_PRELOAD");
+        qunsetenv("SYNC_LOG");
+        server.onRequest({});
+        const QString context = QStringLiteral("exit code %1\nstderr:\n%2\nflushes:\n%3")
+                                    .arg(run.exitCode)
+                                    .arg(run.err, QString::fromLocal8Bit(FileBytes(syncs)));
+        QVERIFY2(run.exitCode == 0, qPrintable(context));
+        QCOMPARE(int(atWrites.size()), 8);
+        const std::vector<BackupEntry> entries = ReadManifest(backup);
+        for (const AtWrite& write : atWrites) {
+            const auto entry = std::find_if(entries.begin(), entries.end(), [&](const BackupEntry& e) {
+                return e.column == write.column && e.key == write.key;
+            });
+            QVERIFY2(entry != entries.end(), qPrintable(write.key));
+            const QString file = QFileInfo(QDir(backup).filePath(entry->file)).canonicalFilePath();
+            const QStringList flushed = QString::fromLocal8Bit(write.syncs).split(u'\n');
+            QVERIFY2(flushed.contains(QStringLiteral("fsync ") + file) || flushed.contains(QStringLiteral("fdatasync ") + file),
+                     qPrintable(QStringLiteral("%1 not flushed before the write of %2 %3\n%4").arg(file, write.column, write.key, context)));
+        }
+#endif
     }
 
     // Every key SQL Server tables commonly have, with the parameters
