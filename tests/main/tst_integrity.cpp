@@ -231,6 +231,55 @@ private slots:
         QVERIFY(!written.empty());
     }
 
+    // Another client writes bitmaps into rows the run has read but not yet
+    // reached. It holds the write lock from before the run starts and
+    // commits once the report shows the run past the read of its rows (the
+    // first row holds no bitmap, so needs no lock): the run must leave those
+    // values as the client wrote them.
+    void valuesChangedSinceTheRowsWereReadAreLeftAsWritten_data()
+    {
+        QTest::addColumn<QString>("frontEnd");
+        QTest::newRow("batch --jobs 1") << QStringLiteral("--jobs 1");
+        QTest::newRow("batch --jobs 2") << QStringLiteral("--jobs 2");
+    }
+    void valuesChangedSinceTheRowsWereReadAreLeftAsWritten()
+    {
+        QFETCH(QString, frontEnd);
+        constexpr int rows = 5;
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("text"), QByteArray("no picture"), std::nullopt);
+            for (int i = 1; i < rows; ++i)
+                table.AddRow(QStringLiteral("r%1").arg(i), stored::Bmp24(32, 24, quint32(i)), std::nullopt);
+        }
+        const QTemporaryDir scratch;
+        const QString report = scratch.filePath(QStringLiteral("report.csv"));
+        const DatabaseClient client(DatabaseFile(), 60000);
+        client.execute(QStringLiteral("begin immediate"));
+
+        QProcess run;
+        StartChild(run, FrontEndCommand(frontEnd, folder->path(), pictures) + QStringList{QStringLiteral("--report"), report});
+        QVERIFY(run.waitForStarted());
+        const auto reported = [&] {
+            QFile file(report);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(",rowid=1,");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(reported() || run.state() == QProcess::NotRunning, 60000);
+        std::vector<QByteArray> theirs;
+        for (int i = 1; i < rows; ++i) {
+            theirs.push_back(stored::Bmp24(16, 16, quint32(100 + i)));
+            client.execute(QStringLiteral("update BAC1 set BAC02 = ? where rowid = ?"), {theirs.back(), i + 1});
+        }
+        client.execute(QStringLiteral("commit"));
+        const ChildOutcome outcome = FinishChild(run);
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+        const auto now = ReadImageTable(DatabaseFile());
+        for (int i = 1; i < rows; ++i)
+            QVERIFY2(now[i].bac02 == theirs[i - 1], qPrintable(QStringLiteral("row %1").arg(i + 1)));
+        QVERIFY2(outcome.out.contains(QRegularExpression(QStringLiteral("BAC02 +changed meanwhile +%1 ").arg(rows - 1))),
+                 qPrintable(outcome.out));
+    }
+
     // The database's disk fills while groups of rows are being written: the
     // run stops with the engine's cause and counts only what is stored.
     void fullDiskReportsWhatIsStored_data()
