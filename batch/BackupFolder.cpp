@@ -27,6 +27,21 @@ QString Escaped(char c)
     return QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
 }
 
+// Where the last whole line ends: a line break inside a quoted field (a
+// BCE01 of two lines) ends no line.
+qint64 WholeLinesEnd(const QByteArray& text)
+{
+    qint64 end = 0;
+    bool quoted = false;
+    for (qint64 i = 0; i < text.size(); ++i) {
+        if (text[i] == '"')
+            quoted = !quoted;
+        else if (text[i] == '\n' && !quoted)
+            end = i + 1;
+    }
+    return end;
+}
+
 }  // namespace
 
 QString BackupFileName(const QString& key)
@@ -65,7 +80,7 @@ BackupFolder::BackupFolder(const QString& folder) : folder_(QDir(folder).absolut
         } else {
             // A line cut short by a kill belongs to no replaced value.
             const QByteArray text = manifest_.readAll();
-            const qint64 whole = text.lastIndexOf('\n') + 1;
+            const qint64 whole = WholeLinesEnd(text);
             if (whole < text.size() && !manifest_.resize(whole))
                 CannotWrite(folder_, manifest_.errorString());
             manifest_.seek(whole);

@@ -56,8 +56,10 @@ std::chrono::milliseconds SqliteDialect::writersTurn() const
     return std::chrono::milliseconds(120);
 }
 
-// IMMEDIATE takes the write lock at once: a value read in the transaction
-// cannot change before our write of it, and no reader upgrade can deadlock.
+// IMMEDIATE takes the write lock at the read, so the value cannot change
+// before our write. A plain BEGIN holds only a read lock: another client's
+// transaction can take the write lock first, and SQLite then fails our write
+// at once with "database is locked" (a deadlock it will not wait out).
 QString SqliteDialect::beginStatement() const
 {
     return QStringLiteral("begin immediate");

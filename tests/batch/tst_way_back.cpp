@@ -548,6 +548,48 @@ private slots:
         QVERIFY(ReadImageTable(DatabaseFile()) == original);
     }
 
+    // A kill while the last manifest line was written leaves half of it, its
+    // file kept and its value not replaced. The next run with the same
+    // --backup drops the half line, and restore then finds every value.
+    void halfManifestLineDroppedByTheNextRun_data()
+    {
+        QTest::addColumn<QString>("lastName");  // BCE01 of the last row
+        QTest::addColumn<QString>("cutAfter");  // where in its line the kill cut it
+        QTest::newRow("in a field") << "c" << "BAC02/";
+        QTest::newRow("after a line break in a quoted BCE01") << "照片\n第二行" << "照片\n";
+    }
+    void halfManifestLineDroppedByTheNextRun()
+    {
+        QFETCH(QString, lastName);
+        QFETCH(QString, cutAfter);
+        {
+            ImageTableWriter table(DatabaseFile());
+            table.AddRow(QStringLiteral("a"), stored::Bmp24(30, 20, 1), std::nullopt);
+            table.AddRow(QStringLiteral("b"), stored::Bmp8(20, 10, 2), std::nullopt);
+            table.AddRow(lastName, stored::Bmp24(40, 30, 3), std::nullopt);
+        }
+        const auto original = ReadImageTable(DatabaseFile());
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir()}).exitCode, 0);
+
+        // The last row's line, the last in the manifest, cut; its value as it was.
+        QFile manifest(QDir(BackupDir()).filePath(QLatin1String(kManifestName)));
+        QVERIFY(manifest.open(QIODevice::ReadWrite));
+        const QByteArray text = manifest.readAll();
+        const qsizetype lastLine = text.lastIndexOf("\nBAC02,rowid=3,") + 1;
+        const qsizetype cut = text.indexOf(cutAfter.toUtf8(), lastLine) + cutAfter.toUtf8().size();
+        QVERIFY(lastLine > 0 && cut > lastLine);
+        QVERIFY(manifest.resize(cut));
+        manifest.close();
+        folder->run(pictures, QStringLiteral("update BAC1 set BAC02 = ? where rowid = 3"), {*original[2].bac02});
+
+        QCOMPARE(Run({QStringLiteral("--backup"), BackupDir()}).exitCode, 0);
+        QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));
+        const ChildOutcome restore = Run({QStringLiteral("--restore"), BackupDir()});
+        QVERIFY2(restore.exitCode == 0 && restore.out.contains(QStringLiteral("Restored 3 values.")),
+                 qPrintable(restore.out + restore.err));
+        QVERIFY(ReadImageTable(DatabaseFile()) == original);
+    }
+
     // The same bytes on every platform; a manifest saved again by a Windows
     // editor, with "\r\n" line ends, reads as it was written.
     void csvLinesReadBackWithEitherLineEnd()

@@ -508,6 +508,29 @@ private slots:
         folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = null"));
     }
 
+    // A value read for writing already holds the right to write: another
+    // client's transaction cannot take it between our read and our write,
+    // and so cannot make our write fail "database is locked".
+    void valueReadForUpdateHoldsTheWriteLock()
+    {
+        auto m = connectedWith(QStringLiteral("('a', x'424d01', null), ('b', x'424d02', null)"));
+        m->OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1"));
+        TField field = m->qry1.FieldByName(QStringLiteral("BAC02"));
+        QCOMPARE(field.ReadForUpdate(), std::optional<QByteArray>(QByteArray("BM\x01")));
+        {
+            const DatabaseClient other(folder_->file(pictures), 0);
+            other.execute(QStringLiteral("begin"));
+            QVERIFY(failureText([&] { other.execute(QStringLiteral("update BAC1 set BAC02 = x'00' where BCE01 = 'b'")); })
+                        .contains(QStringLiteral("locked")));
+        }
+        m->qry1.Edit();
+        field.LoadFromStream("done");
+        m->qry1.Post();
+        m->qry1.CommitPosted();
+        QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
+                 QVariantList({QByteArray("done"), QByteArray("BM\x02")}));
+    }
+
     void postCommitsEarlierRowsBeforeAFailureLeaves()
     {
         seed();

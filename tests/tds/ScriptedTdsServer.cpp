@@ -134,6 +134,11 @@ void ScriptedTdsServer::Connection::writeTransaction(char change)
 
 void ScriptedTdsServer::Connection::write(const std::vector<StatementReply>& replies, bool inProcedure)
 {
+    qint64 textSize = session_.textSize;
+    {
+        std::lock_guard lock(server_.mutex_);
+        textSize = std::min(textSize, server_.valueLimit_);
+    }
     for (size_t i = 0; i < replies.size(); ++i) {
         const StatementReply& reply = replies[i];
         if (reply.database) {
@@ -144,7 +149,7 @@ void ScriptedTdsServer::Connection::write(const std::vector<StatementReply>& rep
         if (reply.result) {
             out_.columns(reply.result->columns);
             for (const SqlRow& row : reply.result->rows)
-                out_.row(reply.result->columns, row, session_.textSize);
+                out_.row(reply.result->columns, row, textSize);
         }
         if (reply.error)
             out_.error(*reply.error);
@@ -168,13 +173,17 @@ std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& ki
                                                                std::vector<RpcParameter> parameters, bool procedureScope)
 {
     std::chrono::milliseconds delay{0};
+    std::function<void(const LoggedStatement&)> hook;
     {
         std::lock_guard lock(server_.mutex_);
         for (const auto& [pattern, wait] : server_.delays_) {
             if (pattern.match(text).hasMatch())
                 delay = std::max(delay, wait);
         }
+        hook = server_.hook_;
     }
+    if (hook)
+        hook({number_, kind, text, declaration, parameters});
     std::this_thread::sleep_for(delay);  // unlocked: other connections go on meanwhile
     // SET options changed inside a procedure or sp_executesql end with it.
     const ScriptedSession outer = session_;
@@ -342,6 +351,18 @@ void ScriptedTdsServer::delayAnswers(const QString& statementPattern, std::chron
 {
     std::lock_guard lock(mutex_);
     delays_.emplace_back(QRegularExpression(statementPattern, QRegularExpression::CaseInsensitiveOption), delay);
+}
+
+void ScriptedTdsServer::cutLargeValues(qint64 bytes)
+{
+    std::lock_guard lock(mutex_);
+    valueLimit_ = bytes;
+}
+
+void ScriptedTdsServer::onRequest(std::function<void(const LoggedStatement&)> hook)
+{
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
 }
 
 std::vector<TdsLogin> ScriptedTdsServer::logins() const

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,6 +52,15 @@ public:
     // enough for its commit interval to pass between rows.
     void delayAnswers(const QString& statementPattern, std::chrono::milliseconds delay);
 
+    // Large values are sent cut to `bytes` whatever SET TEXTSIZE says, as by
+    // a driver or a server in between with a limit of its own.
+    void cutLargeValues(qint64 bytes);
+
+    // Called on the connection's thread as each request arrives, before it is
+    // answered. The client waits for the answer meanwhile: what it has left
+    // on disk then is what a kill at that moment would leave.
+    void onRequest(std::function<void(const LoggedStatement&)> hook);
+
     ScriptedTable table() const;  // as committed
     std::vector<TdsLogin> logins() const;  // every login received, refused ones too
     std::vector<LoggedStatement> log() const;
@@ -60,10 +71,12 @@ private:
     void listen(std::promise<quint16>& port);
     void serve(qintptr descriptor, int number);
 
-    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the logins and the log
+    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the hook, the logins and the log
     ScriptedTable table_;
     std::vector<ReadFailure> failures_;
     std::vector<std::pair<QRegularExpression, std::chrono::milliseconds>> delays_;
+    qint64 valueLimit_ = std::numeric_limits<qint64>::max();
+    std::function<void(const LoggedStatement&)> hook_;
     std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
 

@@ -1,6 +1,8 @@
 // The batch command end to end against a server that answers as SQL Server
 // does, through the real FreeTDS driver.
+#include "batch/BackupManifest.h"
 #include "batch/BatchMain.h"
+#include "batch/CsvLine.h"
 #include "tests/main/ExpectedValues.h"
 #include "tests/main/ChildProcess.h"
 #include "tests/tds/ScriptedTdsServer.h"
@@ -8,11 +10,17 @@
 #include "tests/tds/TdsTestSupport.h"
 #include "tools/demo/StoredPictures.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -196,6 +204,12 @@ QStringList serverErrors(const std::vector<LoggedStatement>& log)
     return errors;
 }
 
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool readsOrWritesPictures(const std::vector<LoggedStatement>& log)
 {
     return std::any_of(log.begin(), log.end(), [](const LoggedStatement& s) {
@@ -343,6 +357,139 @@ private slots:
         QVERIFY2(stored > 0 && stored < bitmapRows, qPrintable(context));
         QCOMPARE(now[failing - 1].bac02, original[failing - 1].bac02);
     }
+    // A value cut short for a reason SET TEXTSIZE does not govern (a driver's
+    // or a server's own limit): the run stops at that row, naming it, and
+    // the value stays as it was.
+    void valueReadCutShortStopsTheRunAtItsRow_data()
+    {
+        AddPictureColumnTypes();
+    }
+    void valueReadCutShortStopsTheRunAtItsRow()
+    {
+        QFETCH(int, type);
+        constexpr qint64 limit = 8000;
+        ScriptedTable table{SqlType(type)};
+        table.addRow({QStringLiteral("small"), stored::Bmp8(20, 10, 1), std::nullopt});
+        table.addRow({QStringLiteral("large"), stored::Bmp24(200, 150, 2), std::nullopt});
+        table.addRow({QStringLiteral("after"), stored::Bmp8(20, 10, 3), std::nullopt});
+        const qint64 large = table.rows()[1].bac02->size();
+        QVERIFY(table.rows()[0].bac02->size() < limit && large > limit);
+        ScriptedTdsServer server(table);
+        server.cutLargeValues(limit);
+        const ChildOutcome run = runBatchProcess(server.port(), {});
+        const std::vector<LoggedStatement> log = server.log();
+        const QString context = QStringLiteral("exit code %1\nstdout:\n%2\nstderr:\n%3\n%4").arg(run.exitCode).arg(run.out, run.err, DumpLog(log));
+        QVERIFY2(run.exitCode == 1, qPrintable(context));
+        QVERIFY2(run.err.contains(QLatin1String("row BCE01 \"large\"")) && run.err.contains(QLatin1String("BAC02")) &&
+                     run.err.contains(QStringLiteral("Read %1 of the %2 bytes stored").arg(limit).arg(large)),
+                 qPrintable(context));
+        const std::vector<ImageRow> original = imageRows(table.rows());
+        const std::vector<ImageRow> now = imageRows(server.table().rows());
+        QVERIFY2(EachValueOriginalOrFinished(original, FinishedTable(original), now), qPrintable(context));
+        QVERIFY2(now[1].bac02 == original[1].bac02 && now[2].bac02 == original[2].bac02, qPrintable(context));
+    }
+
+    // The report holds a group's lines before the run goes on after its
+    // commit: a kill at the run's next request leaves them in the file.
+    void reportHoldsEachCommittedGroupsLines()
+    {
+        const ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, bitmapRows);
+        ScriptedTdsServer server(table);
+        server.delayAnswers(readForUpdatePattern, slowRead);
+        const QTemporaryDir scratch;
+        const QString report = scratch.filePath(QStringLiteral("report.csv"));
+        struct AfterCommit {
+            size_t logged;      // requests the server had had
+            QByteArray report;  // the file as the run had left it
+        };
+        std::mutex mutex;
+        std::vector<AfterCommit> afterCommits;
+        std::set<int> committed;  // connections whose last request was a commit
+        server.onRequest([&](const LoggedStatement& s) {
+            std::lock_guard lock(mutex);
+            if (committed.erase(s.connection))
+                afterCommits.push_back({server.log().size(), FileBytes(report)});
+            if (endTransaction.match(s.text).hasMatch())
+                committed.insert(s.connection);
+        });
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--report"), report});
+        server.onRequest({});
+        const std::vector<LoggedStatement> log = server.log();
+        const QString context = QStringLiteral("exit code %1\nstderr:\n%2\n%3").arg(run.exitCode).arg(run.err, DumpLog(log));
+        QVERIFY2(run.exitCode == 0, qPrintable(context));
+
+        int groupsChecked = 0;
+        for (const AfterCommit& at : afterCommits) {
+            std::set<std::pair<QString, QString>> written;  // (column, key) written before the commit
+            for (const RowAccess& a : RowAccesses({log.begin(), log.begin() + at.logged})) {
+                if (a.write)
+                    written.insert({a.column.toUpper(), QStringLiteral("id=") + a.key.join(u',')});
+            }
+            std::set<std::pair<QString, QString>> reported;
+            for (const QStringList& line : ParseCsv(QString::fromUtf8(at.report))) {
+                if (line.size() > 3 && line[3] == QLatin1String("converted"))
+                    reported.insert({line[0], line[1]});
+            }
+            QVERIFY2(reported == written, qPrintable(QStringLiteral("after request %1:\n%2\n%3")
+                                                         .arg(at.logged)
+                                                         .arg(QString::fromUtf8(at.report), context)));
+            groupsChecked += !written.empty();
+        }
+        // Groups were committed between rows, or the check proved little.
+        QVERIFY2(groupsChecked >= 2, qPrintable(context));
+    }
+
+    // Each backup file is flushed to disk before the write that replaces its
+    // value reaches the server.
+    void backupFileOnDiskBeforeItsRowsWrite()
+    {
+#ifndef SYNC_LOG_LIBRARY
+        QSKIP("the flushes are logged by a library preloaded into the batch command: Linux only");
+#else
+        const ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, 4);
+        ScriptedTdsServer server(table);
+        const QTemporaryDir scratch;
+        const QString backup = scratch.filePath(QStringLiteral("backup"));
+        const QString syncs = scratch.filePath(QStringLiteral("syncs.log"));
+        struct AtWrite {
+            QString column;
+            QString key;
+            QByteArray syncs;  // the flushes done by then
+        };
+        std::mutex mutex;
+        std::vector<AtWrite> atWrites;
+        server.onRequest([&](const LoggedStatement& s) {
+            for (const RowAccess& a : RowAccesses({s})) {
+                std::lock_guard lock(mutex);
+                if (a.write)
+                    atWrites.push_back({a.column.toUpper(), QStringLiteral("id=") + a.key.join(u','), FileBytes(syncs)});
+            }
+        });
+        qputenv("LD_PRELOAD", SYNC_LOG_LIBRARY);
+        qputenv("SYNC_LOG", syncs.toLocal8Bit());
+        const ChildOutcome run = runBatchProcess(server.port(), {QStringLiteral("--backup"), backup});
+        qunsetenv("LD_PRELOAD");
+        qunsetenv("SYNC_LOG");
+        server.onRequest({});
+        const QString context = QStringLiteral("exit code %1\nstderr:\n%2\nflushes:\n%3")
+                                    .arg(run.exitCode)
+                                    .arg(run.err, QString::fromLocal8Bit(FileBytes(syncs)));
+        QVERIFY2(run.exitCode == 0, qPrintable(context));
+        QCOMPARE(int(atWrites.size()), 8);
+        const std::vector<BackupEntry> entries = ReadManifest(backup);
+        for (const AtWrite& write : atWrites) {
+            const auto entry = std::find_if(entries.begin(), entries.end(), [&](const BackupEntry& e) {
+                return e.column == write.column && e.key == write.key;
+            });
+            QVERIFY2(entry != entries.end(), qPrintable(write.key));
+            const QString file = QFileInfo(QDir(backup).filePath(entry->file)).canonicalFilePath();
+            const QStringList flushed = QString::fromLocal8Bit(write.syncs).split(u'\n');
+            QVERIFY2(flushed.contains(QStringLiteral("fsync ") + file) || flushed.contains(QStringLiteral("fdatasync ") + file),
+                     qPrintable(QStringLiteral("%1 not flushed before the write of %2 %3\n%4").arg(file, write.column, write.key, context)));
+        }
+#endif
+    }
+
     // Every key SQL Server tables commonly have, with the parameters
     // declared as FreeTDS and as Microsoft's drivers declare them.
     void everyBitmapConvertedWhateverTheKey_data()
