@@ -1,6 +1,6 @@
 #include "app/Startup.h"
 
-#include "convert/UMain.h"
+#include "main/UMain.h"
 #include "data/UDataModule.h"
 #include "login/ULogin.h"
 #include "ui/Application.h"

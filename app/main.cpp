@@ -1,5 +1,5 @@
 #include "app/Startup.h"
-#include "convert/MemoryReuse.h"
+#include "codec/MemoryReuse.h"
 #include "ui/Application.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "batch/BatchMain.h"
 
-#include "batch/BackupFolder.h"
+#include "job/BackupFolder.h"
 #include "batch/BatchErrors.h"
 #include "batch/CertificateAdvice.h"
 #include "batch/CommandLine.h"
@@ -9,11 +9,11 @@
 #include "batch/Password.h"
 #include "batch/PipelinedRun.h"
 #include "batch/Progress.h"
-#include "batch/RestoreRun.h"
-#include "batch/RunReport.h"
+#include "job/RestoreRun.h"
+#include "job/RunReport.h"
 #include "batch/Summary.h"
-#include "batch/ValueLogs.h"
-#include "convert/ImageTable.h"
+#include "job/ValueLogs.h"
+#include "job/ImageTable.h"
 #include "data/DatabaseFolder.h"
 #include "data/UDataModule.h"
 

@@ -1,9 +1,9 @@
 #include "batch/OutputPaths.h"
 
-#include "batch/BackupManifest.h"
+#include "job/BackupManifest.h"
 #include "batch/BatchErrors.h"
-#include "batch/RunReport.h"
-#include "convert/ImageTable.h"
+#include "job/RunReport.h"
+#include "job/ImageTable.h"
 #include "data/DatabaseFolder.h"
 
 #include <QDir>

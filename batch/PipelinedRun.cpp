@@ -1,6 +1,6 @@
 #include "batch/PipelinedRun.h"
 
-#include "convert/BmpToJpg.h"
+#include "codec/BmpToJpg.h"
 
 namespace {
 

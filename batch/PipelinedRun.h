@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/PictureWalk.h"
+#include "job/PictureWalk.h"
 
 #include <atomic>
 #include <deque>

@@ -54,3 +54,27 @@ QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd
     text += QStringLiteral("Time: %1 s.\n").arg(seconds, 0, 'f', 1);
     return text;
 }
+
+QString RestoreSummaryText(const RestoreTally& tally, bool dryRun, RunEnd end, double seconds)
+{
+    QString text;
+    if (dryRun)
+        text += QStringLiteral("Dry run: nothing was written.\n");
+    if (end == RunEnd::StoppedByUser)
+        text += QStringLiteral("Stopped by the user: the values not counted were not visited and are unchanged.\n");
+    if (end == RunEnd::Failed)
+        text += QStringLiteral("Stopped by a failure: the values not counted are unchanged.\n");
+    text += (dryRun ? QStringLiteral("Would restore %1 values.\n") : QStringLiteral("Restored %1 values.\n"))
+                .arg(tally.restored);
+    text += QStringLiteral("Already as backed up: %1.\nChanged since the backup, left as they are: %2.\n"
+                           "Not found (row gone or value NULL): %3.\n")
+                .arg(tally.alreadyOriginal)
+                .arg(tally.changedSince)
+                .arg(tally.notFound);
+    if (tally.ambiguous > 0)
+        text += QStringLiteral("Matching more than one row, left alone: %1.\n").arg(tally.ambiguous);
+    if (tally.unusableFiles > 0)
+        text += QStringLiteral("Backup files that could not be used, left alone: %1.\n").arg(tally.unusableFiles);
+    text += QStringLiteral("Time: %1 s.\n").arg(seconds, 0, 'f', 1);
+    return text;
+}

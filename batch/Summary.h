@@ -1,6 +1,7 @@
 #pragma once
 
-#include "convert/ValueTally.h"
+#include "job/RestoreRun.h"
+#include "job/ValueTally.h"
 
 #include <QString>
 
@@ -12,3 +13,6 @@ enum class RunEnd { Finished, StoppedByUser, Failed };
 // each column by kind, then the totals and the time taken. The counts are
 // what is stored: after a failure, the values not counted are unchanged.
 QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds);
+
+// The same for a restore.
+QString RestoreSummaryText(const RestoreTally& tally, bool dryRun, RunEnd end, double seconds);

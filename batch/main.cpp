@@ -1,5 +1,5 @@
 #include "batch/BatchMain.h"
-#include "convert/MemoryReuse.h"
+#include "codec/MemoryReuse.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 // leak or undefined behaviour, and the answer is either "copy through" or a
 // whole JPEG file (an empty input alone gives no bytes).
 
-#include "convert/BmpToJpg.h"
+#include "codec/BmpToJpg.h"
 
 #include <cstdlib>
 

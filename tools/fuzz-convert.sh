@@ -21,7 +21,7 @@ corpus="$build/fuzz-corpus"
 artifacts="$build/fuzz-artifacts"
 rm -rf "$seeds"
 mkdir -p "$corpus" "$artifacts"
-"$build/tools/bmp2jpg-make-seeds" "$seeds"
+"$build/testdata/bmp2jpg-make-seeds" "$seeds"
 
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"

@@ -76,8 +76,8 @@ echo "test-windows: skipped on Windows, with their reasons:"
 grep -h '^SKIP' "$build/Testing/Temporary/LastTest.log" | sed 's/^SKIP *: /  /'
 
 step "bmp2jpg-batch.exe from the zip against the Linux build"
-if [[ ! -x $linux_build/batch/bmp2jpg-batch || ! -x $linux_build/tools/bmp2jpg-make-demo ||
-      ! -x $linux_build/tools/bmp2jpg-make-seeds ]]; then
+if [[ ! -x $linux_build/batch/bmp2jpg-batch || ! -x $linux_build/testdata/bmp2jpg-make-demo ||
+      ! -x $linux_build/testdata/bmp2jpg-make-seeds ]]; then
   cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$linux_build" -j2 --target bmp2jpg-batch bmp2jpg-make-demo bmp2jpg-make-seeds >/dev/null
 fi
@@ -87,8 +87,8 @@ mkdir -p "$work/linux" "$work/图片 库"
 (cd "$work" && cmake -E tar xf "$build/bmp2jpg-win64.zip")
 # The demo table, and a table of every kind of bitmap the reader knows (the
 # fuzzing seeds: palettes, bit fields, RLE, OS/2, top-down, cut short...).
-"$linux_build/tools/bmp2jpg-make-demo" "$work/original" >/dev/null
-"$linux_build/tools/bmp2jpg-make-seeds" "$work/seeds" >/dev/null
+"$linux_build/testdata/bmp2jpg-make-demo" "$work/original" >/dev/null
+"$linux_build/testdata/bmp2jpg-make-seeds" "$work/seeds" >/dev/null
 sqlite3 "$work/original/variants.db" "$(sqlite3 "$work/original/demo.db" '.schema BAC1')"
 for seed in "$work/seeds"/*; do
   sqlite3 "$work/original/variants.db" \
@@ -149,7 +149,7 @@ installed_version=$(wine "$installed/bmp2jpg-batch.exe" --version </dev/null | t
   { echo "test-windows: the installed bmp2jpg-batch.exe says \"$installed_version\" to --version"; exit 1; }
 # The desktop tool's run (job_child is it without windows), installed: its
 # scratch folders in the user's cache, none beside the executable.
-cp "$build/tests/main/job_child.exe" "$installed/"
+cp "$build/tests/job/job_child.exe" "$installed/"
 cp -r "$work/original" "$work/installed-server"
 cache=$(wine cmd /c echo %LOCALAPPDATA% </dev/null | tr -d '\r')
 cache=$(winepath -u "$cache")/cache/bmp2jpg

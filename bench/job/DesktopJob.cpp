@@ -1,7 +1,7 @@
 #include "bench/job/DesktopJob.h"
 
 #include "bench/job/PeakMemory.h"
-#include "convert/ConversionRun.h"
+#include "job/ConversionRun.h"
 #include "data/UDataModule.h"
 
 #include <QElapsedTimer>

@@ -13,10 +13,10 @@
 #include "bench/job/DesktopJob.h"
 #include "bench/job/FreshCopy.h"
 #include "bench/job/SettledDisk.h"
-#include "convert/BmpToJpg.h"
-#include "convert/MemoryReuse.h"
-#include "tools/demo/ImageTableWriter.h"
-#include "tools/demo/StoredPictures.h"
+#include "codec/BmpToJpg.h"
+#include "codec/MemoryReuse.h"
+#include "testdata/ImageTableWriter.h"
+#include "testdata/StoredPictures.h"
 
 #include <QCoreApplication>
 #include <QDir>

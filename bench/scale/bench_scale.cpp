@@ -10,9 +10,9 @@
 #include "bench/job/DesktopJob.h"
 #include "bench/job/FreshCopy.h"
 #include "bench/job/PeakMemory.h"
-#include "convert/MemoryReuse.h"
-#include "tools/demo/ImageTableWriter.h"
-#include "tools/demo/StoredPictures.h"
+#include "codec/MemoryReuse.h"
+#include "testdata/ImageTableWriter.h"
+#include "testdata/StoredPictures.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,10 +1,10 @@
 #include "app/Startup.h"
-#include "convert/UMain.h"
+#include "main/UMain.h"
 #include "login/ULogin.h"
 #include "tests/support/ModalBoxAnswerer.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Screenshot.h"
-#include "tools/demo/ImageTableWriter.h"
+#include "testdata/ImageTableWriter.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 

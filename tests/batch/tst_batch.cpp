@@ -5,12 +5,12 @@
 #include "data/TQuery.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
-#include "tests/main/ChildProcess.h"
-#include "tests/main/ExpectedValues.h"
-#include "tests/main/LockedRowTable.h"
-#include "tools/demo/ImageTableReader.h"
-#include "tools/demo/ImageTableWriter.h"
-#include "tools/demo/StoredPictures.h"
+#include "tests/job/ChildProcess.h"
+#include "tests/job/ExpectedValues.h"
+#include "tests/job/LockedRowTable.h"
+#include "testdata/ImageTableReader.h"
+#include "testdata/ImageTableWriter.h"
+#include "testdata/StoredPictures.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -2,10 +2,10 @@
 // scripted TDS server, which offers no encryption: the login must be refused
 // before anything is sent in clear text, with a message that says what to do.
 #include "batch/BatchMain.h"
-#include "tests/main/ChildProcess.h"
+#include "tests/job/ChildProcess.h"
 #include "tests/support/UnderWine.h"
 #include "tests/tds/ScriptedTdsServer.h"
-#include "tools/demo/StoredPictures.h"
+#include "testdata/StoredPictures.h"
 
 #include <QTcpServer>
 #include <QTemporaryDir>

@@ -2,11 +2,11 @@
 // send them: a pipe nobody reads any more, a full device, and a machine
 // without its Qt SQL drivers. It either finishes the job or says why not.
 #include "tests/data/ServerFolder.h"
-#include "tests/main/ChildProcess.h"
-#include "tests/main/ExpectedValues.h"
-#include "tools/demo/ImageTableReader.h"
-#include "tools/demo/ImageTableWriter.h"
-#include "tools/demo/StoredPictures.h"
+#include "tests/job/ChildProcess.h"
+#include "tests/job/ExpectedValues.h"
+#include "testdata/ImageTableReader.h"
+#include "testdata/ImageTableWriter.h"
+#include "testdata/StoredPictures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,21 +1,21 @@
 // The way back: a conversion with --backup and --report, then --restore,
 // through the batch command's process and in-process through ODBC; where it
 // may write, and who may read what it and the desktop job write.
-#include "batch/BackupFolder.h"
-#include "batch/BackupManifest.h"
+#include "job/BackupFolder.h"
+#include "job/BackupManifest.h"
 #include "batch/BatchMain.h"
-#include "batch/CsvLine.h"
-#include "convert/ConversionRun.h"
-#include "convert/ScratchFiles.h"
+#include "job/CsvLine.h"
+#include "job/ConversionRun.h"
+#include "job/ScratchFiles.h"
 #include "data/ExactText.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
-#include "tests/main/ChildProcess.h"
-#include "tests/main/ExpectedValues.h"
-#include "tests/main/KillTest.h"
-#include "tools/demo/ImageTableReader.h"
-#include "tools/demo/ImageTableWriter.h"
-#include "tools/demo/StoredPictures.h"
+#include "tests/job/ChildProcess.h"
+#include "tests/job/ExpectedValues.h"
+#include "tests/job/KillTest.h"
+#include "testdata/ImageTableReader.h"
+#include "testdata/ImageTableWriter.h"
+#include "testdata/StoredPictures.h"
 
 #include <QCryptographicHash>
 #include <QtEndian>

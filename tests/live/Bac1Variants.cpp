@@ -2,7 +2,7 @@
 
 #include "tests/live/LiveServer.h"
 #include "tests/tds/TdsTestSupport.h"
-#include "tools/demo/StoredPictures.h"
+#include "testdata/StoredPictures.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/demo/ImageTableReader.h"
+#include "testdata/ImageTableReader.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "data/ConnectionSettings.h"
 #include "tests/data/ServerFolder.h"
-#include "tools/demo/ImageTableReader.h"
+#include "testdata/ImageTableReader.h"
 
 #include <QSqlQuery>
 #include <QString>

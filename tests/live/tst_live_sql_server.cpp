@@ -2,17 +2,17 @@
 // (server;login;password), through the ODBC driver it uses in production: the
 // data access and the whole job, desktop run and batch command, on every
 // shape of BAC1, in a database of the suite's own that is dropped at the end.
-#include "convert/ConversionRun.h"
-#include "convert/ImageTable.h"
+#include "job/ConversionRun.h"
+#include "job/ImageTable.h"
 #include "data/SqlServerDriver.h"
 #include "data/UDataModule.h"
 #include "tests/data/BlobRoundTrip.h"
 #include "tests/live/Bac1Variants.h"
 #include "tests/live/LiveServer.h"
-#include "tests/main/ChildProcess.h"
-#include "tests/main/ExpectedValues.h"
+#include "tests/job/ChildProcess.h"
+#include "tests/job/ExpectedValues.h"
 #include "tests/tds/TdsTestSupport.h"
-#include "tools/demo/StoredPictures.h"
+#include "testdata/StoredPictures.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

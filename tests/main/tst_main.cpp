@@ -1,15 +1,15 @@
 // The main window and the whole job through its real widgets, with every
 // message box answered by the test.
-#include "convert/ConversionRun.h"
-#include "convert/UMain.h"
+#include "job/ConversionRun.h"
+#include "main/UMain.h"
 #include "data/UDataModule.h"
-#include "tests/main/ExpectedValues.h"
-#include "tools/demo/StoredPictures.h"
+#include "tests/job/ExpectedValues.h"
+#include "testdata/StoredPictures.h"
 #include "tests/support/ModalBoxAnswerer.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Screenshot.h"
-#include "tools/demo/ImageTableReader.h"
-#include "tools/demo/ImageTableWriter.h"
+#include "testdata/ImageTableReader.h"
+#include "testdata/ImageTableWriter.h"
 #include "ui/Application.h"
 
 #include <QComboBox>

@@ -1,14 +1,14 @@
 // The batch command end to end against a server that answers as SQL Server
 // does, through the real FreeTDS driver.
-#include "batch/BackupManifest.h"
+#include "job/BackupManifest.h"
 #include "batch/BatchMain.h"
-#include "batch/CsvLine.h"
-#include "tests/main/ExpectedValues.h"
-#include "tests/main/ChildProcess.h"
+#include "job/CsvLine.h"
+#include "tests/job/ExpectedValues.h"
+#include "tests/job/ChildProcess.h"
 #include "tests/tds/ScriptedTdsServer.h"
 #include "tests/tds/TdsStatementLog.h"
 #include "tests/tds/TdsTestSupport.h"
-#include "tools/demo/StoredPictures.h"
+#include "testdata/StoredPictures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "job/ValueLog.h"
+#include "job/ValueTally.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class TDataModule1;
+struct PicturePass;
+
+// How the walk turns bitmaps into JPEGs. Pictures are started in row order
+// and finished in the same order.
+class PictureConverter {
+public:
+    virtual ~PictureConverter() = default;
+
+    // Pictures that may still be converting while the walk reads the next
+    // one; 0 finishes each before the next row is read.
+    virtual int Capacity() const = 0;
+    virtual void BeginPass(const QString& column) = 0;
+    // `rowName` is the row's BCE01 text, for anything named after the row.
+    virtual void Start(const QString& rowName, QByteArray bmp) = 0;
+    // The oldest started picture as JPEG; nullopt when it is not a readable bitmap.
+    virtual std::optional<QByteArray> Finish() = 0;
+    virtual void Abandon() = 0;  // after a failure: drops every picture in hand
+};
+
+// The job of both front ends: every stored picture of table BAC1, column
+// BAC02 then BAC04, in row order on the data module's one connection. Only
+// values that become a JPEG are written; each is read with the right to
+// write it, so a value another client changes meanwhile is left as that
+// client wrote it. The tallies count what is stored: a value is counted as
+// converted once its commit succeeded.
+class PictureWalk {
+public:
+    struct Options {
+        bool dryRun = false;                  // read and convert, write nothing
+        const std::atomic<bool>* stop = nullptr;  // set: stop once the rows in hand are written
+        std::function<void()> valueDone;      // after each visited value
+        // The engine rolled back a group of written values: that many visited
+        // values are as they were after all.
+        std::function<void(int values)> valuesUndone;
+        ValueLog* log = nullptr;  // told of every value; it needs a table with a key
+    };
+
+    PictureWalk(TDataModule1& dataModule, PictureConverter& converter, Options options);
+
+    // Throws the first failure, naming its row and column; values committed
+    // before it stay converted.
+    void Run();
+
+    bool Stopped() const { return StoppedEarly; }  // a stop request left values unvisited
+    const std::vector<ColumnTally>& Tallies() const { return Columns; }
+
+private:
+    struct Pass;
+    struct InHand {
+        int recNo;
+        QString row;  // as failures name it
+        VisitedValue value;
+        QByteArray original;  // kept for the log only
+    };
+    struct Written {
+        int column;
+        VisitedValue value;
+        qint64 bytesAfter;
+    };
+
+    void RunPass(const PicturePass& picturePass, int column);
+    void Visit(Pass& pass);
+    std::optional<QByteArray> ReadValue(Pass& pass, const QString& row, const VisitedValue& value);
+    std::pair<InHand, std::optional<QByteArray>> TakeOldest(const Pass& pass);
+    void Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
+    void StoreFarBehind(Pass& pass);
+    void StoreAll(Pass& pass);
+    void Commit(const Pass& pass);
+    void Settle(int rows, bool stored);
+    VisitedValue Visited(const Pass& pass, const QString& row) const;
+    void Record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter);
+    void RecordFailure(const VisitedValue& value);
+    void ThrowLogFailure();
+
+    TDataModule1& DataModule;
+    PictureConverter& Converter;
+    Options Settings;
+    std::deque<InHand> Pending;      // started in the converter, oldest first
+    std::deque<Written> Uncommitted;  // written in the open commit group
+    std::vector<ColumnTally> Columns;
+    bool StoppedEarly = false;
+    std::exception_ptr LogFailure;  // the log's first failure, not yet thrown
+};

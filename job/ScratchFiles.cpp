@@ -1,0 +1,82 @@
+#include "job/ScratchFiles.h"
+
+#include "job/PrivateFiles.h"
+#include "job/WindowsDeviceName.h"
+#include "data/DataErrors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <system_error>
+
+namespace {
+
+// Identifiers can be long; a component must stay well under 255 bytes.
+constexpr qsizetype kMaxScratchNameLength = 64;
+
+QString PathText(const std::filesystem::path& path)
+{
+    return QDir::toNativeSeparators(QString::fromStdU16String(path.u16string()));
+}
+
+// Creates the file only if nothing has the name yet; false when something has.
+bool CreateExclusively(const std::filesystem::path& path)
+{
+    QFile file(QString::fromStdU16String(path.u16string()));
+    if (CreatePrivateFile(file, QIODevice::WriteOnly))
+        return true;
+    if (file.exists())
+        return false;
+    throw EFCreateError(PathText(path), file.errorString());
+}
+
+void RemoveQuietly(const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+QString ScratchFileName(const QString& identifier)
+{
+    QString name;
+    for (const QChar c : identifier.left(kMaxScratchNameLength)) {
+        const bool safe = c.isLetterOrNumber() || c == u'-' || c == u'_';
+        name += safe ? c : QChar(u'_');
+    }
+    if (name.isEmpty() || IsWindowsDeviceName(name))
+        name.prepend(u'_');
+    return name;
+}
+
+RowScratchFiles::RowScratchFiles(const std::filesystem::path& bmpFolder, const std::filesystem::path& jpgFolder,
+                                 const QString& identifier)
+{
+    const QString readable = ScratchFileName(identifier);
+    // A random part, not the process id: copies on other machines may share
+    // the folder. Exclusive creation settles any collision.
+    for (;;) {
+        const QString unique =
+            readable + QStringLiteral(".%1").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+        BmpPath = bmpFolder / (unique + QStringLiteral(".bmp")).toStdU16String();
+        JpgPath = jpgFolder / (unique + QStringLiteral(".jpg")).toStdU16String();
+        if (!CreateExclusively(BmpPath))
+            continue;
+        try {
+            if (CreateExclusively(JpgPath))
+                return;
+        } catch (...) {
+            RemoveQuietly(BmpPath);
+            throw;
+        }
+        RemoveQuietly(BmpPath);
+    }
+}
+
+RowScratchFiles::~RowScratchFiles()
+{
+    RemoveQuietly(BmpPath);
+    RemoveQuietly(JpgPath);
+}
