@@ -122,11 +122,9 @@ bool ResultSet::readPage()
         return false;
     const std::vector<QVariant>& last = page.values.back();
     paging_->after.assign(last.begin() + keySlot_, last.end());
-    // The page before this one stays, for rows written back after later rows were read.
-    while (int(rows_.size()) > pageRows) {
-        rows_.pop_front();
-        ++first_;
-    }
+    // Rows passed are written through their HeldRow, not held.
+    first_ += int(rows_.size());
+    rows_.clear();
     for (std::vector<QVariant>& row : page.values)
         rows_.push_back(std::move(row));
     return true;
@@ -189,22 +187,6 @@ void ResultSet::next()
         ++current_;
     else
         eof_ = true;
-}
-
-void ResultSet::moveTo(int row)
-{
-    if (row < 0 || (row >= heldEnd() && (!paging_ || paging_->complete)))
-        throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
-    if (row < first_)
-        throw failure(QStringLiteral("Record %1 is no longer held: it is more than %2 records back").arg(row + 1).arg(pageRows));
-    if (editing_)
-        post();
-    while (row >= heldEnd() && readPage()) {
-    }
-    if (row >= heldEnd())
-        throw failure(QStringLiteral("Record %1 out of range").arg(row + 1));
-    current_ = row;
-    eof_ = false;
 }
 
 std::optional<int> ResultSet::fieldIndex(const QString& name) const
@@ -286,7 +268,15 @@ void ResultSet::checkPictureColumn(int field) const
     checkLarge(field);
 }
 
-QString ResultSet::rowCondition(QVariantList& parameters) const
+std::vector<QVariant> ResultSet::currentKey() const
+{
+    std::vector<QVariant> key;
+    for (int i = 0; i < int(table_->key.size()); ++i)
+        key.push_back(slot(keySlot_ + i));
+    return key;
+}
+
+QString ResultSet::rowCondition(const std::vector<QVariant>& key, QVariantList& parameters) const
 {
     QStringList found;
     QVariantList foundParameters;
@@ -294,7 +284,7 @@ QString ResultSet::rowCondition(QVariantList& parameters) const
     QVariantList digestParameters;
     for (int i = 0; i < int(table_->key.size()); ++i) {
         const KeyPart& part = table_->key[i];
-        const QVariant& value = slot(keySlot_ + i);
+        const QVariant& value = key[i];
         const bool digest = part.of == KeyPart::Of::Digest;
         if (value.isNull()) {
             (digest ? digests : found) << part.compared + QStringLiteral(" is null");
@@ -317,7 +307,7 @@ QString ResultSet::rowCondition(QVariantList& parameters) const
 std::optional<QByteArray> ResultSet::fetch(const Field& field, bool forUpdate)
 {
     QVariantList parameters;
-    const QString condition = rowCondition(parameters);
+    const QString condition = rowCondition(currentKey(), parameters);
     const Session::Rows found = session_.select(
         session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, forUpdate),
         parameters);
@@ -404,7 +394,7 @@ QString ResultSet::rowDigest(const QStringList& excluded)
     if (selected.isEmpty())
         selected << QStringLiteral("1");
     QVariantList parameters;
-    const QString condition = rowCondition(parameters);
+    const QString condition = rowCondition(currentKey(), parameters);
     const Session::Rows found = session_.select(
         QStringLiteral("select %1 from %2 where %3").arg(selected.join(QStringLiteral(", ")), QuoteIdentifier(table_->name), condition),
         parameters);
@@ -453,14 +443,39 @@ void ResultSet::post()
                                session_.dialect().blobPlaceholder();
             parameters << storedBytes(bytes);
         }
-        const QString condition = rowCondition(parameters);
-        session_.commits().post([&] {
-            if (session_.dialect().updateRow(session_, *table_, assignments.join(QStringLiteral(", ")), condition, parameters) == 0)
-                throw EDatabaseError(rowLost());
-        });
+        update(assignments, currentKey(), parameters);
         recordPosted();
     }
     editing_ = false;
+}
+
+HeldRow ResultSet::hold() const
+{
+    if (!table_)
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    if (rows_.empty())
+        throw failure(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    return HeldRow(currentKey());
+}
+
+void ResultSet::postTo(const HeldRow& row, int field, const QByteArray& bytes)
+{
+    checkLarge(field);
+    if (!table_ || row.key_.size() != table_->key.size())
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    update({QuoteIdentifier(table_->columns[fields_[field].column].name) + QStringLiteral(" = ") +
+            session_.dialect().blobPlaceholder()},
+           row.key_, {storedBytes(bytes)});
+}
+
+// One row's write, in the open commit group.
+void ResultSet::update(const QStringList& assignments, const std::vector<QVariant>& key, QVariantList parameters)
+{
+    const QString condition = rowCondition(key, parameters);
+    session_.commits().post([&] {
+        if (session_.dialect().updateRow(session_, *table_, assignments.join(QStringLiteral(", ")), condition, parameters) == 0)
+            throw EDatabaseError(rowLost());
+    });
 }
 
 // The held row now shows what was written, so the row can be found and

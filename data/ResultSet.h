@@ -2,6 +2,7 @@
 
 #include "data/DataErrors.h"
 #include "data/Dialect.h"
+#include "data/HeldRow.h"
 #include "data/SimpleSelect.h"
 
 #include <QByteArray>
@@ -22,11 +23,10 @@ class Session;
 // first bytes are read with the rows, the value itself only when asked for,
 // one row at a time. An updatable result of
 // a table with a unique key is read in key order a page at a time, so that
-// memory does not grow with the table: the current page and the one before it
-// are held.
+// memory does not grow with the table: only the current page is held, and a
+// row passed is written through its HeldRow.
 class ResultSet {
 public:
-    // Rows at least this far behind the current one can still be moved to.
     static constexpr int pageRows = 1000;
 
     // `owner` names the query in error texts.
@@ -36,8 +36,6 @@ public:
     bool eof() const { return eof_; }
     void first();
     void next();
-    int current() const { return current_; }
-    void moveTo(int row);  // 0-based; posts an edit in progress first
 
     std::optional<int> fieldIndex(const QString& name) const;  // ignores case
 
@@ -66,6 +64,10 @@ public:
     void edit();
     void setBlob(int field, const QByteArray& bytes);
     void post();
+
+    HeldRow hold() const;
+    // Posts one large value to a held row; empty bytes set NULL.
+    void postTo(const HeldRow& row, int field, const QByteArray& bytes);
 
 private:
     enum class Kind {
@@ -96,7 +98,9 @@ private:
     QString afterLastKey(QVariantList& parameters) const;
     int heldEnd() const { return first_ + int(rows_.size()); }
     const QVariant& slot(int index) const;
-    QString rowCondition(QVariantList& parameters) const;
+    std::vector<QVariant> currentKey() const;
+    QString rowCondition(const std::vector<QVariant>& key, QVariantList& parameters) const;
+    void update(const QStringList& assignments, const std::vector<QVariant>& key, QVariantList parameters);
     std::optional<QByteArray> fetch(const Field& field, bool forUpdate);  // nullopt: no such row
     void recordPosted();
     EDatabaseError failure(const QString& text) const;

@@ -20,6 +20,7 @@ void TConnection::Open(const QString& connectionString)
     Close();
     connectionString_ = connectionString;
     session_ = Session::open(ParseConnectionString(connectionString), odbc_);
+    session_->commits().setListener(commitListener_);
 }
 
 void TConnection::Close()
@@ -40,10 +41,22 @@ Session& TConnection::session()
     return *session_;
 }
 
-void TConnection::commitPosted()
+void TConnection::CommitPosted()
 {
     if (session_)
         session_->commits().commit();
+}
+
+bool TConnection::CommitDue() const
+{
+    return session_ && session_->commits().due();
+}
+
+void TConnection::OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener)
+{
+    commitListener_ = std::move(listener);
+    if (session_)
+        session_->commits().setListener(commitListener_);
 }
 
 void TConnection::attach(TQuery& query)

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,15 +26,23 @@ public:
     void Open(const QString& connectionString);
     void Close();  // closes every query on it first
 
+    // Rows posted by any query share the connection's commit groups.
+    void CommitPosted();  // makes every posted row durable now
+    // Whether the posted rows have waited long enough to be committed together.
+    bool CommitDue() const;
+    // Told of every group of posted rows that ends, on this session and any
+    // later one: how many rows it held and whether they are stored (false:
+    // rolled back, lost). An empty function stops the telling.
+    void OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener);
+
 private:
     friend class TQuery;
     Session& session();
-    Session* current() const { return session_.get(); }  // nullptr while closed; never reconnects
-    void commitPosted();
     void attach(TQuery& query);
     void detach(TQuery& query);
 
     OdbcDriverProfile odbc_;
+    std::function<void(int rows, bool stored)> commitListener_;
     QString connectionString_;  // kept to reconnect a query opened while closed
     std::unique_ptr<Session> session_;
     std::vector<TQuery*> queries_;

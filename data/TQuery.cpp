@@ -36,7 +36,7 @@ void TQuery::Open(const QString& statement)
 void TQuery::Close()
 {
     discard();
-    connection_.commitPosted();
+    connection_.CommitPosted();
 }
 
 void TQuery::discard()
@@ -62,21 +62,6 @@ void TQuery::Next()
 int TQuery::RecordCount() const
 {
     return open().rowCount();
-}
-
-int TQuery::RecNo() const
-{
-    return open().current() + 1;
-}
-
-void TQuery::SetRecNo(int recNo)
-{
-    open().moveTo(recNo - 1);
-}
-
-int TQuery::RowsKeptBehind()
-{
-    return ResultSet::pageRows;
 }
 
 TField TQuery::FieldByName(const QString& name)
@@ -112,19 +97,14 @@ void TQuery::Post()
     open().post();
 }
 
-void TQuery::CommitPosted()
+HeldRow TQuery::HoldRow() const
 {
-    connection_.commitPosted();
+    return open().hold();
 }
 
-bool TQuery::CommitDue()
+void TQuery::PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes)
 {
-    Session* session = connection_.current();
-    return session && session->commits().due();
-}
-
-void TQuery::OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener)
-{
-    if (Session* session = connection_.current())
-        session->commits().setListener(std::move(listener));
+    if (field.query_ != this)
+        throw EDatabaseError(name_ + QStringLiteral(": the field belongs to another query"));
+    open().postTo(row, field.column_, bytes);
 }

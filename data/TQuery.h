@@ -1,10 +1,10 @@
 #pragma once
 
+#include "data/HeldRow.h"
 #include "data/TField.h"
 
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 class TConnection;
@@ -32,12 +32,6 @@ public:
     bool Eof() const;
     void Next();
     int RecordCount() const;
-    // The current row, from 1; setting it returns to a row read before,
-    // to write it back after later rows were read, up to RowsKeptBehind()
-    // rows back (a large table is read a page at a time).
-    int RecNo() const;
-    void SetRecNo(int recNo);
-    static int RowsKeptBehind();
     TField FieldByName(const QString& name);  // ignores case
     // The current row's key as text (`ID=42`); equal texts name the same row.
     // Throws when the table has no unique key.
@@ -49,13 +43,13 @@ public:
     QString RowDigest(const QStringList& excluded) const;
 
     void Edit();
-    void Post();          // writes the changed columns of the current row
-    void CommitPosted();  // makes every posted row durable now
-    // Whether the posted rows have waited long enough to be committed together.
-    bool CommitDue();
-    // Told of every group of posted rows that ends on the connection: how many
-    // rows it held and whether they are stored (false: rolled back, lost).
-    void OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener);
+    void Post();  // writes the changed columns of the current row
+
+    // The current row, to write to after the walk has moved on: a job reads
+    // a value, converts it while later rows are read, then writes it back.
+    HeldRow HoldRow() const;
+    // Posts `bytes` as the value of `field` in that row (empty: NULL).
+    void PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes);
 
 private:
     friend class TField;

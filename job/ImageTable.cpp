@@ -41,10 +41,3 @@ bool MayBeBitmap(const TField& field)
 {
     return !field.BlobHeadKnown() || field.BlobStartsWith(QByteArrayLiteral("BM"));
 }
-
-void StoreConversion(TQuery& query, TField& field, const QByteArray& jpeg)
-{
-    query.Edit();
-    field.LoadFromStream(jpeg);
-    query.Post();
-}

@@ -34,7 +34,3 @@ qint64 CountPictures(TDataModule1& dataModule);
 // whole: one whose first bytes say so, or a large one whose first bytes did
 // not come with the row.
 bool MayBeBitmap(const TField& field);
-
-// Replaces the current row's value of `field` with its conversion: one row
-// written on its own, committed with its group.
-void StoreConversion(TQuery& query, TField& field, const QByteArray& jpeg);

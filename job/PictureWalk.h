@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/HeldRow.h"
+#include "job/PassRunner.h"
 #include "job/ValueLog.h"
 #include "job/ValueTally.h"
 
@@ -57,14 +59,14 @@ public:
     // before it stay converted.
     void Run();
 
-    bool Stopped() const { return StoppedEarly; }  // a stop request left values unvisited
-    const std::vector<ColumnTally>& Tallies() const { return Columns; }
+    bool Stopped() const { return stopped_; }  // a stop request left values unvisited
+    const std::vector<ColumnTally>& Tallies() const { return columns_; }
 
 private:
     struct Pass;
     struct InHand {
-        int recNo;
-        QString row;  // as failures name it
+        std::optional<HeldRow> row;  // where its JPEG goes; none in a dry run
+        QString rowName;             // as failures name it
         VisitedValue value;
         QByteArray original;  // kept for the log only
     };
@@ -74,26 +76,25 @@ private:
         qint64 bytesAfter;
     };
 
-    void RunPass(const PicturePass& picturePass, int column);
-    void Visit(Pass& pass);
-    std::optional<QByteArray> ReadValue(Pass& pass, const QString& row, const VisitedValue& value);
-    std::pair<InHand, std::optional<QByteArray>> TakeOldest(const Pass& pass);
-    void Store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
-    void StoreFarBehind(Pass& pass);
-    void StoreAll(Pass& pass);
-    void Commit(const Pass& pass);
-    void Settle(int rows, bool stored);
-    VisitedValue Visited(const Pass& pass, const QString& row) const;
-    void Record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter);
-    void RecordFailure(const VisitedValue& value);
-    void ThrowLogFailure();
+    void visit(Pass& pass);
+    std::optional<QByteArray> readValue(Pass& pass, const QString& rowName, const VisitedValue& value);
+    std::pair<InHand, std::optional<QByteArray>> takeOldest(const Pass& pass);
+    void store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
+    void storeAll(Pass& pass);
+    void abandon();
+    void settle(int rows, bool stored);
+    VisitedValue visited(const Pass& pass, const QString& rowName) const;
+    void record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter);
+    void recordFailure(const VisitedValue& value);
+    void throwLogFailure();
 
-    TDataModule1& DataModule;
-    PictureConverter& Converter;
-    Options Settings;
-    std::deque<InHand> Pending;      // started in the converter, oldest first
-    std::deque<Written> Uncommitted;  // written in the open commit group
-    std::vector<ColumnTally> Columns;
-    bool StoppedEarly = false;
-    std::exception_ptr LogFailure;  // the log's first failure, not yet thrown
+    TDataModule1& dataModule_;
+    PictureConverter& converter_;
+    Options options_;
+    PassRunner runner_;
+    std::deque<InHand> inHand_;         // started in the converter, oldest first
+    std::deque<Written> uncommitted_;  // written in the open commit group
+    std::vector<ColumnTally> columns_;
+    bool stopped_ = false;
+    std::exception_ptr logFailure_;  // the log's first failure, not yet thrown
 };

@@ -31,7 +31,8 @@ bool Holds(const QByteArray& stored, qint64 bytes, const QString& sha256)
 
 RestoreRun::RestoreRun(TDataModule1& dataModule, const QString& folder, bool dryRun, const std::atomic<bool>& stop,
                        std::function<void()> valueDone)
-    : dataModule_(dataModule), folder_(folder), dryRun_(dryRun), stop_(stop), valueDone_(std::move(valueDone)),
+    : dataModule_(dataModule), folder_(folder), dryRun_(dryRun), stop_(stop),
+      runner_(dataModule, &stop, [this](int rows, bool stored) { settle(rows, stored); }), valueDone_(std::move(valueDone)),
       entries_(ReadManifest(folder)), found_(entries_.size(), false)
 {
     for (int i = 0; i < int(entries_.size()); ++i) {
@@ -49,29 +50,18 @@ void RestoreRun::Run()
         findMovedRows(picturePass);
         if (stopped_)
             return;
-        dataModule_.OpenQuery(picturePass.statement);
+        std::optional<Pass> pass;
         TQuery& query = dataModule_.qry1;
-        query.OnCommitGroupEnd([this](int rows, bool stored) { settle(rows, stored); });
-        struct StopListening {
-            TQuery& query;
-            ~StopListening() { query.OnCommitGroupEnd({}); }
-        } stopListening{query};
-        Pass pass{picturePass.column, query.FieldByName(picturePass.column), query.FieldByName(QStringLiteral("BCE01"))};
-        try {
-            for (query.First(); !query.Eof() && !stopped_; query.Next()) {
-                stopped_ = stop_;
-                if (!stopped_)
-                    visit(pass);
-            }
-        } catch (...) {
-            // The rows written before stay, unless the engine rolled them back.
-            try {
-                query.CommitPosted();
-            } catch (const std::exception&) {
-            }
-            throw;
-        }
-        query.CommitPosted();
+        stopped_ = !runner_.run(picturePass, {
+            .opened =
+                [&] {
+                    pass.emplace(Pass{picturePass.column, query.FieldByName(picturePass.column),
+                                      query.FieldByName(QStringLiteral("BCE01"))});
+                },
+            .visit = [&] { visit(*pass); },
+            .writeInHand = [] {},
+            .abandon = [] {},
+        });
         if (stopped_)
             return;
     }
@@ -187,10 +177,7 @@ void RestoreRun::visit(Pass& pass)
         }
         std::optional<QByteArray> stored;
         if (sizeKnown) {
-            // A commit only between rows: none is between its read and its write.
-            if (!dryRun_ && query.CommitDue())
-                query.CommitPosted();
-            stored = dryRun_ ? std::optional<QByteArray>(pass.field.AsBytes()) : pass.field.ReadForUpdate();
+            stored = dryRun_ ? std::optional<QByteArray>(pass.field.AsBytes()) : runner_.readForWriting(pass.field);
         }
         // A row found by its other values is checked again now that it is held.
         const bool stillItsRow = moved == movedTo_.end() || (entries_[moved->second].bce01 == bce01 &&
@@ -203,9 +190,7 @@ void RestoreRun::visit(Pass& pass)
                 if (dryRun_) {
                     ++tally_.restored;
                 } else {
-                    query.Edit();
-                    pass.field.LoadFromStream(*bytes);
-                    query.Post();
+                    query.PostToRow(query.HoldRow(), pass.field, *bytes);
                 }
                 return;
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "job/BackupManifest.h"
+#include "job/PassRunner.h"
 
 #include <QString>
 #include <QStringList>
@@ -65,6 +66,7 @@ private:
     QString folder_;
     bool dryRun_;
     const std::atomic<bool>& stop_;
+    PassRunner runner_;
     std::function<void()> valueDone_;
     std::vector<BackupEntry> entries_;
     std::map<ValueOf, std::vector<int>> byKey_;    // (column, key): entries whose key lasts

@@ -2,7 +2,7 @@
 // logic in-process through the ODBC code path.
 #include "batch/BatchMain.h"
 #include "batch/Progress.h"
-#include "data/TQuery.h"
+#include "data/ResultSet.h"
 #include "tests/data/ServerFolder.h"
 #include "tests/data/SqliteOdbcProfile.h"
 #include "tests/job/ChildProcess.h"
@@ -75,11 +75,11 @@ private slots:
     }
 
     // A table of several pages with few bitmaps, some far apart and some at
-    // the page ends: each picture in hand is written while its row is still
-    // held, however many jobs wait for more pictures.
+    // the page ends: each picture in hand is written to its own row, however
+    // many jobs wait for more pictures and however many pages were read since.
     void sparsePicturesOverSeveralPagesAllConverted_data()
     {
-        const int page = TQuery::RowsKeptBehind();
+        const int page = ResultSet::pageRows;
         QTest::addColumn<QString>("jobs");
         QTest::addColumn<QList<int>>("bitmaps");  // rows of BAC02; BAC04 has one, in row page + 1
         QTest::newRow("2 jobs, a page and more apart") << QStringLiteral("2") << QList<int>{0, 3, 2 * page + 500};
@@ -90,7 +90,7 @@ private slots:
     {
         QFETCH(QString, jobs);
         QFETCH(QList<int>, bitmaps);
-        const int page = TQuery::RowsKeptBehind();
+        const int page = ResultSet::pageRows;
         {
             ImageTableWriter table(DatabaseFile());
             for (int row = 0; row < 2 * page + 600; ++row)

@@ -33,7 +33,7 @@ void CheckBlobRoundTrip(TDataModule1& module, const QString& name, const QByteAr
     QCOMPARE(field.BlobSize(), written.size());
     QCOMPARE(field.BlobStartsWith("BM"), written.startsWith("BM"));
     QCOMPARE(field.AsBytes(), written);
-    module.qry1.CommitPosted();
+    module.con1.CommitPosted();
     QCOMPARE(storedNow(), written.isEmpty() ? std::nullopt : std::optional<QByteArray>(written));
 
     module.OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1"));

@@ -2,6 +2,7 @@
 // the ODBC code path through Debian's SQLite ODBC driver.
 #include "data/DatabaseFolder.h"
 #include "data/SaveBytes.h"
+#include "data/ResultSet.h"
 #include "data/UDataModule.h"
 #include "tests/data/BlobRoundTrip.h"
 #include "tests/data/ServerFolder.h"
@@ -325,42 +326,36 @@ private slots:
             m->qry1.FieldByName(QStringLiteral("BAC02")).LoadFromStream(mark);
             m->qry1.Post();
         }
-        m->qry1.CommitPosted();
+        m->con1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
                  QVariantList({QByteArray("a"), QByteArray("b"), QByteArray("c")}));
     }
 
-    // Rows read ahead, then written back out of reading order: each write
-    // lands on its own row, and moving away posts an edit in progress.
+    // Rows read ahead, then written back out of reading order through the
+    // rows held: each write lands on its own row; moving on posts an edit in
+    // progress.
     void rowsWrittenBackAfterLaterRowsWereRead()
     {
         auto m = connectedWith(QStringLiteral("('a', x'01', null), ('b', x'02', null), ('c', x'03', null)"));
         m->OpenQuery(QStringLiteral("select BCE01,BAC02 from BAC1 where BAC02 is not null"));
         TField field = m->qry1.FieldByName(QStringLiteral("BAC02"));
         QByteArrayList read;
-        for (m->qry1.First(); !m->qry1.Eof(); m->qry1.Next())
+        std::vector<HeldRow> held;
+        for (m->qry1.First(); !m->qry1.Eof(); m->qry1.Next()) {
             read << field.AsBytes();
+            held.push_back(m->qry1.HoldRow());
+        }
         QCOMPARE(read, QByteArrayList({"\x01", "\x02", "\x03"}));
 
-        m->qry1.SetRecNo(3);
-        QVERIFY(!m->qry1.Eof());
-        QCOMPARE(m->qry1.RecNo(), 3);
+        m->qry1.PostToRow(held[2], field, "third");
+        m->qry1.PostToRow(held[0], field, "first");
+        m->qry1.First();
         m->qry1.Edit();
-        field.LoadFromStream("third");
-        m->qry1.SetRecNo(1);
-        QCOMPARE(field.AsBytes(), QByteArray("\x01"));
-        m->qry1.Edit();
-        field.LoadFromStream("first");
-        m->qry1.Post();
-        m->qry1.SetRecNo(3);
-        QCOMPARE(field.AsBytes(), QByteArray("third"));
-
-        QCOMPARE(failureText([&] { m->qry1.SetRecNo(0); }), QStringLiteral("qry1: Record 0 out of range"));
-        QCOMPARE(failureText([&] { m->qry1.SetRecNo(4); }), QStringLiteral("qry1: Record 4 out of range"));
-        QCOMPARE(m->qry1.RecNo(), 3);
-        m->qry1.CommitPosted();
+        field.LoadFromStream("first again");
+        m->qry1.Next();
+        m->con1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
-                 QVariantList({QByteArray("first"), QByteArray("\x02"), QByteArray("third")}));
+                 QVariantList({QByteArray("first again"), QByteArray("\x02"), QByteArray("third")}));
     }
 
     void rowsFoundWhateverTheTableKey_data()
@@ -388,14 +383,14 @@ private slots:
         m->qry1.Edit();
         m->qry1.FieldByName(QStringLiteral("BAC02")).LoadFromStream("new");
         m->qry1.Post();
-        m->qry1.CommitPosted();
+        m->con1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by BCE01")),
                  QVariantList({QByteArray("\x01"), QByteArray("\x02"), QByteArray("new")}));
     }
 
     // A table far larger than a page: every row is met once in key order
     // across the page boundaries, with the statement's own condition; a row
-    // as far back as the query promises can be written; rows another client
+    // pages behind the walk is written through its HeldRow; rows another client
     // adds after the open are still met, since pages are read as the walk
     // goes; First() reads the dropped first rows again.
     void largeTablesReadAPageAtATime_data()
@@ -428,7 +423,7 @@ private slots:
         QFETCH(QString, order);
         QFETCH(QString, late);
         seed(table);
-        const int rows = TQuery::RowsKeptBehind() * 2 + 700;
+        const int rows = ResultSet::pageRows * 2 + 700;
         folder_->run(pictures, QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
                                               "insert into BAC1 (%2BCE01, BAC02) select %3printf('r%05d', i), "
                                               "case when i % 7 = 0 then null else x'01' end from n order by random()")
@@ -447,29 +442,26 @@ private slots:
         expected << QStringLiteral("zlate");
 
         TField bce01 = m->qry1.FieldByName(QStringLiteral("BCE01"));
-        // The first row of the third page: the first page is gone, all of the second held.
-        const int writtenAt = 2 * TQuery::RowsKeptBehind() + 1;
+        // A row of the first page, written when the walk is on the third.
+        const int heldAt = ResultSet::pageRows / 2;
+        const int writtenAt = 2 * ResultSet::pageRows + 1;
+        TField picture = m->qry1.FieldByName(QStringLiteral("BAC02"));
+        std::optional<HeldRow> held;
         QStringList met;
         for (m->qry1.First(); !m->qry1.Eof(); m->qry1.Next()) {
             met << bce01.AsString();
-            if (m->qry1.RecNo() != writtenAt)
-                continue;
-            m->qry1.SetRecNo(writtenAt - TQuery::RowsKeptBehind());
-            m->qry1.Edit();
-            m->qry1.FieldByName(QStringLiteral("BAC02")).LoadFromStream("back");
-            m->qry1.Post();
-            m->qry1.SetRecNo(writtenAt);
+            if (met.size() == heldAt)
+                held = m->qry1.HoldRow();
+            if (met.size() == writtenAt)
+                m->qry1.PostToRow(*held, picture, "back");
         }
         QCOMPARE(met, expected);
         QCOMPARE(m->qry1.RecordCount(), expected.size());
-        QCOMPARE(failureText([&] { m->qry1.SetRecNo(1); }),
-                 QStringLiteral("qry1: Record 1 is no longer held: it is more than %1 records back").arg(TQuery::RowsKeptBehind()));
         m->qry1.First();
-        QCOMPARE(m->qry1.RecNo(), 1);
         QCOMPARE(bce01.AsString(), expected.front());
-        m->qry1.CommitPosted();
+        m->con1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BCE01 from BAC1 where BAC02 = cast('back' as blob)")),
-                 QVariantList({expected[writtenAt - TQuery::RowsKeptBehind() - 1]}));
+                 QVariantList({expected[heldAt - 1]}));
     }
 
     // A value stored with SQLite's text storage class is still its bytes:
@@ -504,7 +496,7 @@ private slots:
         QCOMPARE(field.ReadForUpdate(), std::nullopt);
         QVERIFY(failureText([&] { folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = null")); })
                     .contains(QStringLiteral("locked")));
-        m->qry1.CommitPosted();
+        m->con1.CommitPosted();
         folder_->run(pictures, QStringLiteral("update BAC1 set BAC02 = null"));
     }
 
@@ -526,7 +518,7 @@ private slots:
         m->qry1.Edit();
         field.LoadFromStream("done");
         m->qry1.Post();
-        m->qry1.CommitPosted();
+        m->con1.CommitPosted();
         QCOMPARE(folder_->column(pictures, QStringLiteral("select BAC02 from BAC1 order by rowid")),
                  QVariantList({QByteArray("done"), QByteArray("BM\x02")}));
     }
@@ -556,7 +548,7 @@ private slots:
     {
         QTest::addColumn<std::function<void(std::unique_ptr<TDataModule1>&)>>("close");
         using Close = std::function<void(std::unique_ptr<TDataModule1>&)>;
-        QTest::newRow("CommitPosted") << Close([](auto& m) { m->qry1.CommitPosted(); });
+        QTest::newRow("CommitPosted") << Close([](auto& m) { m->con1.CommitPosted(); });
         QTest::newRow("OpenQuery") << Close([](auto& m) { m->OpenQuery(QStringLiteral("select 1 from sysobjects")); });
         QTest::newRow("Connect") << Close([](auto& m) { QVERIFY(m->Connect()); });
         QTest::newRow("failed Connect") << Close([](auto& m) {

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+class TDataModule1;
+class TField;
+struct PicturePass;
+
+// The walk of one pass for every job that writes values back (conversion and
+// restore), with the rules they share written once: rows in the order the
+// query gives them; a commit only between rows, never between a value's read
+// and its write; a stop request honoured between rows; after a failure, the
+// values written before it committed if the engine still holds them. The
+// commit listener is released on every path.
+class PassRunner {
+public:
+    struct Steps {
+        std::function<void()> opened;       // the pass's rows are in qry1, before the first
+        std::function<void()> visit;        // the current row
+        std::function<void()> writeInHand;  // every value read and not yet written
+        std::function<void()> abandon;      // after a failure, before the commit of what was written
+    };
+
+    // `groupEnded` is told of every group of written rows that ends: how many
+    // it held and whether they are stored.
+    PassRunner(TDataModule1& dataModule, const std::atomic<bool>* stop,
+               std::function<void(int rows, bool stored)> groupEnded);
+
+    // Runs the pass; false when a stop request ended it before its last row.
+    // Throws the first failure.
+    bool run(const PicturePass& pass, const Steps& steps);
+
+    // The current row's value of `field`, read with the right to write it
+    // (nullopt: changed since the rows were read). A group that has waited its
+    // interval is committed first, once the values in hand are written.
+    std::optional<QByteArray> readForWriting(const TField& field);
+
+private:
+    void commit();
+
+    TDataModule1& dataModule_;
+    const std::atomic<bool>* stop_;
+    std::function<void(int rows, bool stored)> groupEnded_;
+    const PicturePass* pass_ = nullptr;    // while a pass runs
+    const Steps* steps_ = nullptr;
+};
