@@ -1,15 +1,13 @@
 #include "data/CommitGroup.h"
 
 #include "data/DataErrors.h"
-#include "data/Session.h"
+#include "data/Dialect.h"
+#include "data/Statements.h"
 
 #include <exception>
 #include <thread>
 
-CommitGroup::CommitGroup(Session& session, std::chrono::milliseconds interval, std::chrono::milliseconds writersTurn)
-    : session_(session), interval_(interval), writersTurn_(writersTurn)
-{
-}
+CommitGroup::CommitGroup(Statements& statements, const Dialect& dialect) : statements_(statements), dialect_(dialect) {}
 
 void CommitGroup::begin()
 {
@@ -17,10 +15,10 @@ void CommitGroup::begin()
         return;
     if (sinceCommit_.isValid()) {
         const auto waited = std::chrono::milliseconds(sinceCommit_.elapsed());
-        if (waited < writersTurn_)
-            std::this_thread::sleep_for(writersTurn_ - waited);
+        if (waited < dialect_.writersTurn())
+            std::this_thread::sleep_for(dialect_.writersTurn() - waited);
     }
-    session_.execute(session_.dialect().beginStatement());
+    statements_.execute(dialect_.beginStatement());
     age_.start();
 }
 
@@ -51,7 +49,7 @@ void CommitGroup::post(const std::function<void()>& write)
 
 bool CommitGroup::due() const
 {
-    return age_.isValid() && std::chrono::milliseconds(age_.elapsed()) >= interval_;
+    return age_.isValid() && std::chrono::milliseconds(age_.elapsed()) >= dialect_.commitInterval();
 }
 
 void CommitGroup::commit()
@@ -59,7 +57,7 @@ void CommitGroup::commit()
     if (!age_.isValid())
         return;
     try {
-        session_.execute(session_.dialect().commitStatement());
+        statements_.execute(dialect_.commitStatement());
     } catch (...) {
         rollback();
         end(false);
@@ -82,7 +80,7 @@ void CommitGroup::rollback()
 {
     try {
         // The engine may have ended the transaction already.
-        session_.execute(session_.dialect().rollbackStatement());
+        statements_.execute(dialect_.rollbackStatement());
     } catch (const std::exception&) {
     }
 }

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <functional>
 
-class Session;
+class Dialect;
+class Statements;
 
 // Posted rows share a transaction: each row's write is atomic on its own, and
 // a costly commit is paid once per group. A value read for writing opens the
@@ -23,7 +24,8 @@ class CommitGroup {
 public:
     using Listener = std::function<void(int rows, bool stored)>;
 
-    CommitGroup(Session& session, std::chrono::milliseconds interval, std::chrono::milliseconds writersTurn);
+    // The dialect gives the statements, the interval and the writers' turn.
+    CommitGroup(Statements& statements, const Dialect& dialect);
 
     void setListener(Listener listener) { listener_ = std::move(listener); }
 
@@ -39,9 +41,8 @@ private:
     void end(bool stored);
     void rollback();
 
-    Session& session_;
-    std::chrono::milliseconds interval_;
-    std::chrono::milliseconds writersTurn_;
+    Statements& statements_;
+    const Dialect& dialect_;
     Listener listener_;
     QElapsedTimer age_;  // valid while a transaction is open
     QElapsedTimer sinceCommit_;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-class Session;
+class Statements;
 class EDatabaseError;
 
 struct TableColumn {
@@ -67,11 +67,11 @@ public:
     virtual QString commitStatement() const = 0;
     virtual QString rollbackStatement() const = 0;
     // Makes the program's catalogue statements (sysdatabases, sysobjects) work.
-    virtual void prepareSession(Session& session, const ConnectionSettings& settings) const = 0;
+    virtual void prepareSession(Statements& session, const ConnectionSettings& settings) const = 0;
     // The schema of the base table the name stands for; nullopt for unknown
     // names and for objects whose rows are only read. Throws EDatabaseError
     // for an object whose rows cannot be written back safely.
-    virtual std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const = 0;
+    virtual std::optional<TableSchema> describeTable(Statements& session, const QStringList& name) const = 0;
 
     virtual QString blobSizeExpression(const QString& quotedColumn) const = 0;
     // The stored bytes of a small column's text value, where reading it as
@@ -93,6 +93,6 @@ public:
     virtual QString blobPlaceholder() const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;
     // returns the number of rows written.
-    virtual qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments,
+    virtual qint64 updateRow(Statements& session, const TableSchema& table, const QString& assignments,
                              const QString& condition, const QVariantList& parameters) const = 0;
 };

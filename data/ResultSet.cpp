@@ -2,7 +2,6 @@
 
 #include "data/ExactText.h"
 #include "data/Session.h"
-#include "data/TField.h"
 
 #include <QCryptographicHash>
 #include <QSqlField>
@@ -68,7 +67,7 @@ bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
         const int slot = int(selected.size());
         if (column->large) {
             fields.push_back({name, Kind::BlobOnDemand, slot, slot + 1, int(column - table.columns.begin())});
-            selected << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, TField::BlobHeadSize);
+            selected << dialect.blobSizeExpression(quoted) << dialect.blobHeadExpression(quoted, blobHeadSize);
         } else {
             const QString textBytes = dialect.textBytesExpression(quoted);
             fields.push_back({name, Kind::Value, slot, -1, int(column - table.columns.begin()),
@@ -240,7 +239,7 @@ bool ResultSet::blobStartsWith(int field, const QByteArray& prefix)
 {
     checkLarge(field);
     const Field& f = fields_[field];
-    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= TField::BlobHeadSize && blobHeadKnown(field))
+    if (f.kind == Kind::BlobOnDemand && !changes_.count(field) && prefix.size() <= blobHeadSize && blobHeadKnown(field))
         return slot(f.headSlot).toByteArray().startsWith(prefix);
     return value(field).toByteArray().startsWith(prefix);
 }
@@ -249,7 +248,7 @@ bool ResultSet::blobHeadKnown(int field) const
 {
     checkLarge(field);
     const Field& f = fields_[field];
-    return f.kind != Kind::BlobOnDemand || changes_.count(field) || slot(f.headSlot).toByteArray().size() <= TField::BlobHeadSize;
+    return f.kind != Kind::BlobOnDemand || changes_.count(field) || slot(f.headSlot).toByteArray().size() <= blobHeadSize;
 }
 
 void ResultSet::checkLarge(int field) const
@@ -489,7 +488,7 @@ void ResultSet::recordPosted()
         for (const Field& f : fields_) {
             if (f.column == column && f.kind == Kind::BlobOnDemand) {
                 row[f.slot] = size;
-                row[f.headSlot] = storedBytes(bytes.left(TField::BlobHeadSize));
+                row[f.headSlot] = storedBytes(bytes.left(blobHeadSize));
             }
         }
         for (int i = 0; i < int(table_->key.size()); ++i) {

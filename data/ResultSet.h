@@ -28,6 +28,9 @@ class Session;
 class ResultSet {
 public:
     static constexpr int pageRows = 1000;
+    // Where the server reads them cheaply, this many first bytes of each
+    // large value come with the rows.
+    static constexpr int blobHeadSize = 2;
 
     // `owner` names the query in error texts.
     static std::unique_ptr<ResultSet> open(Session& session, const QString& owner, const QString& statement);

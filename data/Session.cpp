@@ -95,8 +95,7 @@ std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const
     std::unique_ptr<Session> session(new Session(newConnectionName()));
     session->dialect_ = NamesEmbeddedServer(settings.DataSource, odbc) ? openEmbedded(session->connectionName_, settings)
                                  : openOdbc(session->connectionName_, settings, odbc);
-    session->commits_ = std::make_unique<CommitGroup>(*session, session->dialect_->commitInterval(),
-                                                     session->dialect_->writersTurn());
+    session->commits_ = std::make_unique<CommitGroup>(*session, *session->dialect_);
     session->dialect_->prepareSession(*session, settings);
     return session;
 }

@@ -4,19 +4,16 @@
 #include "data/ConnectionSettings.h"
 #include "data/Dialect.h"
 #include "data/OdbcDriverProfile.h"
+#include "data/Statements.h"
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QString>
-#include <QVariantList>
 
 #include <memory>
-#include <vector>
 
 // An open connection: the database handle, its dialect and the group of
 // posted rows not yet committed.
-class Session {
+class Session final : public Statements {
 public:
     // Opens the embedded server or an ODBC connection as the settings say;
     // throws EDatabaseError.
@@ -28,17 +25,8 @@ public:
     const Dialect& dialect() const { return *dialect_; }
     CommitGroup& commits() { return *commits_; }
 
-    // Runs a statement, forward-only; throws EDatabaseError with the server's text.
-    QSqlQuery execute(const QString& statement, const QVariantList& parameters = {});
-
-    struct Rows {
-        QSqlRecord record;
-        std::vector<std::vector<QVariant>> values;
-    };
-    // Runs a statement and reads all its rows, so that none is left pending
-    // when the next statement runs (FreeTDS and Microsoft's drivers refuse
-    // a second statement while one has rows to give).
-    Rows select(const QString& statement, const QVariantList& parameters = {});
+    QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) override;
+    Rows select(const QString& statement, const QVariantList& parameters = {}) override;
 
 private:
     explicit Session(const QString& connectionName);

@@ -1,6 +1,6 @@
 #include "data/SqlServerDialect.h"
 
-#include "data/Session.h"
+#include "data/Statements.h"
 #include "data/SimpleSelect.h"
 #include "data/SqlError.h"
 
@@ -97,10 +97,10 @@ bool isDigestible(const QString& type)
 }
 
 // The first primary key or unique index of exact, non-null columns.
-std::vector<KeyPart> uniqueKey(Session& session, const QString& objectName, const std::vector<TableColumn>& columns,
+std::vector<KeyPart> uniqueKey(Statements& session, const QString& objectName, const std::vector<TableColumn>& columns,
                                const std::vector<ColumnFacts>& facts)
 {
-    const Session::Rows indexes = session.select(
+    const Statements::Rows indexes = session.select(
         QStringLiteral("select i.index_id, c.name from sys.indexes i "
                        "join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id "
                        "and ic.is_included_column = 0 "
@@ -157,7 +157,7 @@ std::vector<KeyPart> wholeRowKey(const std::vector<TableColumn>& columns, const 
 }
 
 // HASHBYTES takes more than 8000 bytes, and SHA2_256, from SQL Server 2016 on.
-void requireDigestsOfAnySize(Session& session, const QString& tableName)
+void requireDigestsOfAnySize(Statements& session, const QString& tableName)
 {
     const QString version =
         session.select(QStringLiteral("select CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128))")).values.front()[0].toString();
@@ -169,9 +169,9 @@ void requireDigestsOfAnySize(Session& session, const QString& tableName)
 }
 
 // The table a name stands for: itself, or the table of a synonym.
-std::optional<QStringList> baseTable(Session& session, const QStringList& name)
+std::optional<QStringList> baseTable(Statements& session, const QStringList& name)
 {
-    const Session::Rows found = session.select(
+    const Statements::Rows found = session.select(
         QStringLiteral("select o.type, PARSENAME(s.base_object_name, 4), PARSENAME(s.base_object_name, 3), "
                        "PARSENAME(s.base_object_name, 2), PARSENAME(s.base_object_name, 1), DB_NAME() "
                        "from sys.objects o left join sys.synonyms s on s.object_id = o.object_id "
@@ -236,14 +236,14 @@ QString SqlServerDialect::rollbackStatement() const
     return QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION");
 }
 
-void SqlServerDialect::prepareSession(Session& session, const ConnectionSettings&) const
+void SqlServerDialect::prepareSession(Statements& session, const ConnectionSettings&) const
 {
     // Without it image and (max) values arrive cut to 4096 bytes: Microsoft's
     // drivers raise the limit at connect, FreeTDS does not.
     session.execute(QStringLiteral("SET TEXTSIZE 2147483647"));
 }
 
-std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, const QStringList& name) const
+std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, const QStringList& name) const
 {
     if (name.size() > 2)
         return std::nullopt;
@@ -251,7 +251,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Session& session, con
     if (!tableName)
         return std::nullopt;
     const QString objectName = QuoteIdentifier(*tableName);
-    const Session::Rows columns = session.select(
+    const Statements::Rows columns = session.select(
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, "
                        "c.collation_name, CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) "
                        "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id"),
@@ -310,7 +310,7 @@ QString SqlServerDialect::blobPlaceholder() const
     return QStringLiteral("CAST(? AS varbinary(max))");
 }
 
-qint64 SqlServerDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,
+qint64 SqlServerDialect::updateRow(Statements& session, const TableSchema& table, const QString& assignments,
                                    const QString& condition, const QVariantList& parameters) const
 {
     // The row count comes from OUTPUT: row counts of triggers would blur

@@ -10,8 +10,8 @@ public:
     QString beginStatement() const override;
     QString commitStatement() const override;
     QString rollbackStatement() const override;
-    void prepareSession(Session& session, const ConnectionSettings& settings) const override;
-    std::optional<TableSchema> describeTable(Session& session, const QStringList& name) const override;
+    void prepareSession(Statements& session, const ConnectionSettings& settings) const override;
+    std::optional<TableSchema> describeTable(Statements& session, const QStringList& name) const override;
     QString blobSizeExpression(const QString& quotedColumn) const override;
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
     QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
@@ -19,6 +19,6 @@ public:
     QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
                           const QString& order, int rows) const override;
     QString blobPlaceholder() const override;
-    qint64 updateRow(Session& session, const TableSchema& table, const QString& assignments, const QString& condition,
+    qint64 updateRow(Statements& session, const TableSchema& table, const QString& assignments, const QString& condition,
                      const QVariantList& parameters) const override;
 };

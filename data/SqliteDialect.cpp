@@ -2,7 +2,7 @@
 
 #include "data/DataErrors.h"
 #include "data/DatabaseFolder.h"
-#include "data/Session.h"
+#include "data/Statements.h"
 #include "data/SimpleSelect.h"
 
 #include <QFileInfo>
@@ -75,7 +75,7 @@ QString SqliteDialect::rollbackStatement() const
     return QStringLiteral("rollback");
 }
 
-void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& settings) const
+void SqliteDialect::prepareSession(Statements& session, const ConnectionSettings& settings) const
 {
     // Debian builds SQLite to zero every freed page, which doubles the writing
     // of each rewritten picture. Freed pages keep their old bytes until reused.
@@ -95,11 +95,11 @@ void SqliteDialect::prepareSession(Session& session, const ConnectionSettings& s
                                    "where type in ('table', 'view') and name not like 'sqlite!_%' escape '!'"));
 }
 
-std::optional<TableSchema> SqliteDialect::describeTable(Session& session, const QStringList& name) const
+std::optional<TableSchema> SqliteDialect::describeTable(Statements& session, const QStringList& name) const
 {
     if (name.size() != 1)
         return std::nullopt;
-    const Session::Rows kind = session.select(
+    const Statements::Rows kind = session.select(
         QStringLiteral("select name, wr, type from pragma_table_list(?) where schema = 'main' and type in ('table', 'view')"),
         {name.front()});
     if (kind.values.empty())
@@ -185,7 +185,7 @@ QString SqliteDialect::blobPlaceholder() const
     return QStringLiteral("?");
 }
 
-qint64 SqliteDialect::updateRow(Session& session, const TableSchema& table, const QString& assignments,
+qint64 SqliteDialect::updateRow(Statements& session, const TableSchema& table, const QString& assignments,
                                 const QString& condition, const QVariantList& parameters) const
 {
     const QSqlQuery update = session.execute(

@@ -2,7 +2,6 @@
 
 #include "data/ConnectionString.h"
 #include "data/Session.h"
-#include "data/TQuery.h"
 
 #include <algorithm>
 
@@ -25,7 +24,7 @@ void TConnection::Open(const QString& connectionString)
 
 void TConnection::Close()
 {
-    for (TQuery* query : queries_)
+    for (ConnectionUser* query : queries_)
         query->discard();
     // The session goes even when its last commit fails.
     const std::unique_ptr<Session> closing = std::move(session_);
@@ -59,12 +58,12 @@ void TConnection::OnCommitGroupEnd(std::function<void(int rows, bool stored)> li
         session_->commits().setListener(commitListener_);
 }
 
-void TConnection::attach(TQuery& query)
+void TConnection::attach(ConnectionUser& query)
 {
     queries_.push_back(&query);
 }
 
-void TConnection::detach(TQuery& query)
+void TConnection::detach(ConnectionUser& query)
 {
     queries_.erase(std::remove(queries_.begin(), queries_.end(), &query), queries_.end());
 }

@@ -11,6 +11,15 @@
 class Session;
 class TQuery;
 
+// A query on the connection: its result goes when the connection closes.
+class ConnectionUser {
+public:
+    virtual void discard() = 0;
+
+protected:
+    ~ConnectionUser() = default;
+};
+
 // The program's one database connection (embedded server or ODBC).
 class TConnection {
 public:
@@ -38,12 +47,12 @@ public:
 private:
     friend class TQuery;
     Session& session();
-    void attach(TQuery& query);
-    void detach(TQuery& query);
+    void attach(ConnectionUser& query);
+    void detach(ConnectionUser& query);
 
     OdbcDriverProfile odbc_;
     std::function<void(int rows, bool stored)> commitListener_;
     QString connectionString_;  // kept to reconnect a query opened while closed
     std::unique_ptr<Session> session_;
-    std::vector<TQuery*> queries_;
+    std::vector<ConnectionUser*> queries_;
 };

@@ -3,18 +3,18 @@
 #include "data/DataErrors.h"
 #include "data/ResultSet.h"
 #include "data/SaveBytes.h"
-#include "data/TQuery.h"
+#include "data/ResultSource.h"
 
 #include <limits>
 
 QString TField::AsString() const
 {
-    return query_->open().value(column_).toString();
+    return source_->open().value(column_).toString();
 }
 
 int TField::AsInteger() const
 {
-    const QVariant value = query_->open().value(column_);
+    const QVariant value = source_->open().value(column_);
     if (value.isNull())
         return 0;
     bool ok = false;
@@ -26,19 +26,19 @@ int TField::AsInteger() const
 
 bool TField::IsNull() const
 {
-    return query_->open().isNull(column_);
+    return source_->open().isNull(column_);
 }
 
 QByteArray TField::AsBytes() const
 {
-    ResultSet& result = query_->open();
+    ResultSet& result = source_->open();
     result.checkLarge(column_);
     return result.value(column_).toByteArray();
 }
 
 std::optional<QByteArray> TField::ReadForUpdate() const
 {
-    return query_->open().readForUpdate(column_);
+    return source_->open().readForUpdate(column_);
 }
 
 void TField::SaveToFile(const QString& path) const
@@ -48,25 +48,25 @@ void TField::SaveToFile(const QString& path) const
 
 void TField::LoadFromStream(const QByteArray& bytes)
 {
-    query_->open().setBlob(column_, bytes);
+    source_->open().setBlob(column_, bytes);
 }
 
 qint64 TField::BlobSize() const
 {
-    return query_->open().blobSize(column_);
+    return source_->open().blobSize(column_);
 }
 
 bool TField::BlobStartsWith(const QByteArray& prefix) const
 {
-    return query_->open().blobStartsWith(column_, prefix);
+    return source_->open().blobStartsWith(column_, prefix);
 }
 
 bool TField::BlobHeadKnown() const
 {
-    return query_->open().blobHeadKnown(column_);
+    return source_->open().blobHeadKnown(column_);
 }
 
 void TField::CheckPictureColumn() const
 {
-    query_->open().checkPictureColumn(column_);
+    source_->open().checkPictureColumn(column_);
 }

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+class ResultSource;
 class TQuery;
 
 // One column of the current row of a query, as returned by FieldByName.
@@ -24,20 +25,19 @@ public:
     void SaveToFile(const QString& path) const;      // whole value; creates or truncates the file
     void LoadFromStream(const QByteArray& bytes);    // while editing; empty bytes set NULL
     qint64 BlobSize() const;                          // bytes stored; 0 for NULL
-    // Known without fetching the value for prefixes up to BlobHeadSize bytes
-    // when BlobHeadKnown(); fetched otherwise.
+    // Known without fetching the value for prefixes of the first bytes that
+    // came with the row, when BlobHeadKnown(); fetched otherwise.
     bool BlobStartsWith(const QByteArray& prefix) const;
     // The first bytes came with the row: not always for large values, whose
     // first bytes some servers read only by reading the whole value.
     bool BlobHeadKnown() const;
     // Throws, naming the column and its type, unless it can hold pictures.
     void CheckPictureColumn() const;
-    static constexpr int BlobHeadSize = 2;
 
 private:
     friend class TQuery;
-    TField(TQuery& query, int column) : query_(&query), column_(column) {}
+    TField(const ResultSource& source, int column) : source_(&source), column_(column) {}
 
-    TQuery* query_;
+    const ResultSource* source_;
     int column_;
 };

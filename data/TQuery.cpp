@@ -104,7 +104,7 @@ HeldRow TQuery::HoldRow() const
 
 void TQuery::PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes)
 {
-    if (field.query_ != this)
+    if (field.source_ != static_cast<const ResultSource*>(this))
         throw EDatabaseError(name_ + QStringLiteral(": the field belongs to another query"));
     open().postTo(row, field.column_, bytes);
 }

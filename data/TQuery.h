@@ -1,13 +1,14 @@
 #pragma once
 
 #include "data/HeldRow.h"
+#include "data/ResultSource.h"
+#include "data/TConnection.h"
 #include "data/TField.h"
 
 #include <QString>
 
 #include <memory>
 
-class TConnection;
 class ResultSet;
 
 // A statement and its result set on a connection. The result is held on the
@@ -15,7 +16,7 @@ class ResultSet;
 // needed), so nothing is left pending on the connection between calls.
 // Statements of the form "select <columns> from <table> [where ...]" on a base
 // table are updatable: Edit, LoadFromStream, Post.
-class TQuery {
+class TQuery : private ResultSource, private ConnectionUser {
 public:
     TQuery(QString name, TConnection& connection);
     ~TQuery();
@@ -52,10 +53,8 @@ public:
     void PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes);
 
 private:
-    friend class TField;
-    friend class TConnection;
-    ResultSet& open() const;  // the result set, or the closed-dataset failure
-    void discard();           // drops the result and any unposted edit
+    ResultSet& open() const override;
+    void discard() override;  // drops the result and any unposted edit
 
     QString name_;
     TConnection& connection_;

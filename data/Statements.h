@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include <vector>
+
+// Runs statements on an open connection: what a dialect and a commit group
+// need of a session, and no more.
+class Statements {
+public:
+    // Runs a statement, forward-only; throws EDatabaseError with the server's text.
+    virtual QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) = 0;
+
+    struct Rows {
+        QSqlRecord record;
+        std::vector<std::vector<QVariant>> values;
+    };
+    // Runs a statement and reads all its rows, so that none is left pending
+    // when the next statement runs (FreeTDS and Microsoft's drivers refuse
+    // a second statement while one has rows to give).
+    virtual Rows select(const QString& statement, const QVariantList& parameters = {}) = 0;
+
+protected:
+    ~Statements() = default;
+};
