@@ -2,7 +2,7 @@
 
 #include "job/PrivateFiles.h"
 #include "job/WindowsDeviceName.h"
-#include "data/DataErrors.h"
+#include "data/FileErrors.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,11 +15,6 @@ namespace {
 // Identifiers can be long; a component must stay well under 255 bytes.
 constexpr qsizetype kMaxScratchNameLength = 64;
 
-QString PathText(const std::filesystem::path& path)
-{
-    return QDir::toNativeSeparators(QString::fromStdU16String(path.u16string()));
-}
-
 // Creates the file only if nothing has the name yet; false when something has.
 bool CreateExclusively(const std::filesystem::path& path)
 {
@@ -28,7 +23,7 @@ bool CreateExclusively(const std::filesystem::path& path)
         return true;
     if (file.exists())
         return false;
-    throw EFCreateError(PathText(path), file.errorString());
+    throw EFCreateError(QDir::toNativeSeparators(file.fileName()), file.errorString());
 }
 
 void RemoveQuietly(const std::filesystem::path& path)
