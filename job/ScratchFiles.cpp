@@ -1,7 +1,7 @@
 #include "job/ScratchFiles.h"
 
 #include "job/PrivateFiles.h"
-#include "job/WindowsDeviceName.h"
+#include "job/SafeFileNames.h"
 #include "data/FileErrors.h"
 
 #include <QDir>
@@ -11,9 +11,6 @@
 #include <system_error>
 
 namespace {
-
-// Identifiers can be long; a component must stay well under 255 bytes.
-constexpr qsizetype kMaxScratchNameLength = 64;
 
 // Creates the file only if nothing has the name yet; false when something has.
 bool CreateExclusively(const std::filesystem::path& path)
@@ -33,18 +30,6 @@ void RemoveQuietly(const std::filesystem::path& path)
 }
 
 }  // namespace
-
-QString ScratchFileName(const QString& identifier)
-{
-    QString name;
-    for (const QChar c : identifier.left(kMaxScratchNameLength)) {
-        const bool safe = c.isLetterOrNumber() || c == u'-' || c == u'_';
-        name += safe ? c : QChar(u'_');
-    }
-    if (name.isEmpty() || IsWindowsDeviceName(name))
-        name.prepend(u'_');
-    return name;
-}
 
 RowScratchFiles::RowScratchFiles(const std::filesystem::path& bmpFolder, const std::filesystem::path& jpgFolder,
                                  const QString& identifier)
