@@ -40,23 +40,23 @@ RowScratchFiles::RowScratchFiles(const std::filesystem::path& bmpFolder, const s
     for (;;) {
         const QString unique =
             readable + QStringLiteral(".%1").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
-        BmpPath = bmpFolder / (unique + QStringLiteral(".bmp")).toStdU16String();
-        JpgPath = jpgFolder / (unique + QStringLiteral(".jpg")).toStdU16String();
-        if (!CreateExclusively(BmpPath))
+        bmpPath_ = bmpFolder / (unique + QStringLiteral(".bmp")).toStdU16String();
+        jpgPath_ = jpgFolder / (unique + QStringLiteral(".jpg")).toStdU16String();
+        if (!CreateExclusively(bmpPath_))
             continue;
         try {
-            if (CreateExclusively(JpgPath))
+            if (CreateExclusively(jpgPath_))
                 return;
         } catch (...) {
-            RemoveQuietly(BmpPath);
+            RemoveQuietly(bmpPath_);
             throw;
         }
-        RemoveQuietly(BmpPath);
+        RemoveQuietly(bmpPath_);
     }
 }
 
 RowScratchFiles::~RowScratchFiles()
 {
-    RemoveQuietly(BmpPath);
-    RemoveQuietly(JpgPath);
+    RemoveQuietly(bmpPath_);
+    RemoveQuietly(jpgPath_);
 }

@@ -16,10 +16,10 @@ public:
     RowScratchFiles(const RowScratchFiles&) = delete;
     RowScratchFiles& operator=(const RowScratchFiles&) = delete;
 
-    const std::filesystem::path& Bmp() const { return BmpPath; }
-    const std::filesystem::path& Jpg() const { return JpgPath; }
+    const std::filesystem::path& Bmp() const { return bmpPath_; }
+    const std::filesystem::path& Jpg() const { return jpgPath_; }
 
 private:
-    std::filesystem::path BmpPath;
-    std::filesystem::path JpgPath;
+    std::filesystem::path bmpPath_;
+    std::filesystem::path jpgPath_;
 };
