@@ -95,10 +95,10 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.ValueDone(); }, [&progress](int values) { progress.ValuesUndone(values); },
+                     [&progress] { progress.valueDone(); }, [&progress](int values) { progress.valuesUndone(values); },
                      logs.empty() ? nullptr : &logs);
     return Summarized(run, [&](RunEnd end, int exitCode) {
-        progress.Finish();
+        progress.finish();
         return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
                            exitCode);
     });
@@ -114,9 +114,9 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
     RestoreRun run(dataModule, options.restore, options.dryRun, console::CatchStopRequests(),
-                   [&progress] { progress.ValueDone(); });
+                   [&progress] { progress.valueDone(); });
     return Summarized(run, [&](RunEnd end, int exitCode) {
-        progress.Finish();
+        progress.finish();
         for (const QString& line : run.Tally().leftAlone)
             console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
         // The rest is restored, but a backup file that could not be used is a failure.

@@ -92,6 +92,29 @@ CertificateCheck ParseCertificateCheck(const QCommandLineParser& parser)
     return check;
 }
 
+// Words as lines of the help, indented by two, at most 78 columns wide.
+QString HelpParagraph(const QString& text)
+{
+    QString paragraph;
+    QString line;
+    for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > 76) {
+            paragraph += QStringLiteral("  ") + line + u'\n';
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return paragraph + QStringLiteral("  ") + line + u'\n';
+}
+
+// The same advice on adding a CA to the system's store as a failed check gives.
+QString CertificateStoreHelp()
+{
+    return HelpParagraph(QStringLiteral("store (%1; %2), or with FreeTDS give it with --ca-file.")
+                             .arg(AddToCertificateStore(CertificateStore::Debian),
+                                  AddToCertificateStore(CertificateStore::Windows)));
+}
+
 }  // namespace
 
 BatchOptions ParseCommandLine(const QStringList& arguments)
@@ -189,10 +212,7 @@ QString HelpText()
                "  --verify-certificate refuses a server whose certificate is not signed by a\n"
                "  trusted CA or does not name the server as given to --server, and a server\n"
                "  that does not offer encryption. Install the server's CA in the system's\n"
-               "  store (Debian: copy it to /usr/local/share/ca-certificates as a .crt file\n"
-               "  and run update-ca-certificates; Windows: import it into Trusted Root\n"
-               "  Certification Authorities with certlm.msc), or with FreeTDS give it with\n"
-               "  --ca-file.\n"
+               "%2"
                "\n"
                "Exit codes:\n"
                "  0    done (or nothing to do)\n"
@@ -201,5 +221,5 @@ QString HelpText()
                "  2    bad usage: an unknown or missing option, no password source, or an\n"
                "       output where it would write over what is not its own\n"
                "  130  stopped by the user (Ctrl-C or SIGTERM)\n")
-               .arg(QLatin1String(kPasswordVariable));
+               .arg(QLatin1String(kPasswordVariable), CertificateStoreHelp());
 }

@@ -21,46 +21,46 @@ QString Duration(double seconds)
 
 }  // namespace
 
-Progress::Progress(std::FILE* stream, qint64 total, bool terminal) : Stream(stream), Total(total), Terminal(terminal)
+Progress::Progress(std::FILE* stream, qint64 total, bool terminal) : stream_(stream), total_(total), terminal_(terminal)
 {
-    Clock.start();
-    Show();
+    clock_.start();
+    show();
 }
 
-void Progress::ValueDone()
+void Progress::valueDone()
 {
-    ++Done;
-    if (Clock.elapsed() - ShownAt >= (Terminal ? kRedrawMs : kLogLineMs))
-        Show();
+    ++done_;
+    if (clock_.elapsed() - shownAt_ >= (terminal_ ? kRedrawMs : kLogLineMs))
+        show();
 }
 
-void Progress::ValuesUndone(qint64 values)
+void Progress::valuesUndone(qint64 values)
 {
-    Done -= values;
+    done_ -= values;
 }
 
-void Progress::Finish()
+void Progress::finish()
 {
-    Show();
-    if (Terminal)
-        console::Write(Stream, QStringLiteral("\n"));
+    show();
+    if (terminal_)
+        console::Write(stream_, QStringLiteral("\n"));
 }
 
-void Progress::Show()
+void Progress::show()
 {
-    ShownAt = Clock.elapsed();
-    const QString line = Line(Done, Total, double(ShownAt) / 1000, Terminal);
-    if (!Terminal) {
-        console::Write(Stream, line + QLatin1Char('\n'));
+    shownAt_ = clock_.elapsed();
+    const QString text = line(done_, total_, double(shownAt_) / 1000, terminal_);
+    if (!terminal_) {
+        console::Write(stream_, text + QLatin1Char('\n'));
         return;
     }
     // "\r" and spaces over a longer line before redraw the bar in place,
     // also on consoles that know no escape sequences.
-    Width = std::max(Width, line.size());
-    console::Write(Stream, QLatin1Char('\r') + line.leftJustified(Width));
+    width_ = std::max(width_, text.size());
+    console::Write(stream_, QLatin1Char('\r') + text.leftJustified(width_));
 }
 
-QString Progress::Line(qint64 done, qint64 total, double seconds, bool bar)
+QString Progress::line(qint64 done, qint64 total, double seconds, bool bar)
 {
     const double rate = seconds > 0 ? double(done) / seconds : 0;
     const QString left = rate > 0 ? Duration(double(std::max<qint64>(total - done, 0)) / rate) : QStringLiteral("-:--");

@@ -12,21 +12,21 @@ class Progress {
 public:
     Progress(std::FILE* stream, qint64 total, bool terminal);
 
-    void ValueDone();
-    void ValuesUndone(qint64 values);  // rolled back by the engine: not done after all
-    void Finish();  // the last state, and the line ended
+    void valueDone();
+    void valuesUndone(qint64 values);  // rolled back by the engine: not done after all
+    void finish();  // the last state, and the line ended
 
     // The parts of a line: "123/456", "12.3 values/s", "0:05 left".
-    static QString Line(qint64 done, qint64 total, double seconds, bool bar);
+    static QString line(qint64 done, qint64 total, double seconds, bool bar);
 
 private:
-    void Show();
+    void show();
 
-    std::FILE* Stream;
-    qint64 Total;
-    bool Terminal;
-    qint64 Done = 0;
-    QElapsedTimer Clock;
-    qint64 ShownAt = -1;  // ms
-    qsizetype Width = 0;  // of the longest bar drawn
+    std::FILE* stream_;
+    qint64 total_;
+    bool terminal_;
+    qint64 done_ = 0;
+    QElapsedTimer clock_;
+    qint64 shownAt_ = -1;  // ms
+    qsizetype width_ = 0;  // of the longest bar drawn
 };

@@ -7,27 +7,49 @@ QString Megabytes(qint64 bytes)
     return QStringLiteral("%1 MB").arg(double(bytes) / 1e6, 0, 'f', 1);
 }
 
+// One line of the table of kinds, its header included.
+QString TableLine(const QString& column, const QString& kind, const QString& values, const QString& bytes,
+                  const QString& bytesAfter)
+{
+    return QStringLiteral("%1  %2  %3  %4  %5\n")
+        .arg(column, -6)
+        .arg(kind, -17)
+        .arg(values, 8)
+        .arg(bytes, 14)
+        .arg(bytesAfter, 14);
+}
+
+QString TimeLine(double seconds)
+{
+    return QStringLiteral("Time: %1 s.\n").arg(seconds, 0, 'f', 1);
+}
+
+// What a dry run or a stop means for the values not counted `where`.
+QString EndNotes(bool dryRun, RunEnd end, const QString& where)
+{
+    QString text;
+    if (dryRun)
+        text += QStringLiteral("Dry run: nothing was written.\n");
+    if (end == RunEnd::StoppedByUser)
+        text += QStringLiteral("Stopped by the user: the values not counted%1 were not visited and are unchanged.\n").arg(where);
+    if (end == RunEnd::Failed)
+        text += QStringLiteral("Stopped by a failure: the values not counted%1 are unchanged.\n").arg(where);
+    return text;
+}
+
 }  // namespace
 
 QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds)
 {
-    QString text = QStringLiteral("%1  %2  %3  %4  %5\n")
-                       .arg(QStringLiteral("column"), -6)
-                       .arg(QStringLiteral("kind"), -17)
-                       .arg(QStringLiteral("values"), 8)
-                       .arg(QStringLiteral("bytes"), 14)
-                       .arg(dryRun ? QStringLiteral("bytes as JPEG") : QStringLiteral("bytes after"), 14);
+    QString text = TableLine(QStringLiteral("column"), QStringLiteral("kind"), QStringLiteral("values"),
+                             QStringLiteral("bytes"), dryRun ? QStringLiteral("bytes as JPEG") : QStringLiteral("bytes after"));
     qint64 converted = 0;
     ColumnTally::Count all;
     for (const ColumnTally& column : columns) {
         for (int kind = 0; kind < kValueKinds; ++kind) {
             const ColumnTally::Count& count = column.kinds[kind];
-            text += QStringLiteral("%1  %2  %3  %4  %5\n")
-                        .arg(column.column, -6)
-                        .arg(KindName(ValueKind(kind)), -17)
-                        .arg(count.values, 8)
-                        .arg(count.bytes, 14)
-                        .arg(count.bytesAfter, 14);
+            text += TableLine(column.column, KindName(ValueKind(kind)), QString::number(count.values),
+                              QString::number(count.bytes), QString::number(count.bytesAfter));
         }
         const ColumnTally::Count total = column.Total();
         all.values += total.values;
@@ -35,13 +57,7 @@ QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd
         all.bytesAfter += total.bytesAfter;
         converted += column[ValueKind::Bitmap].values;
     }
-    text += QStringLiteral("\n");
-    if (dryRun)
-        text += QStringLiteral("Dry run: nothing was written.\n");
-    if (end == RunEnd::StoppedByUser)
-        text += QStringLiteral("Stopped by the user: the values not counted above were not visited and are unchanged.\n");
-    if (end == RunEnd::Failed)
-        text += QStringLiteral("Stopped by a failure: the values not counted above are unchanged.\n");
+    text += QStringLiteral("\n") + EndNotes(dryRun, end, QStringLiteral(" above"));
     text += (dryRun ? QStringLiteral("Would convert %1 values and leave %2 unchanged.\n")
                     : QStringLiteral("Converted %1 values, left %2 unchanged.\n"))
                 .arg(converted)
@@ -51,19 +67,13 @@ QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd
                 .arg(Megabytes(all.bytes))
                 .arg(all.bytesAfter)
                 .arg(Megabytes(all.bytesAfter));
-    text += QStringLiteral("Time: %1 s.\n").arg(seconds, 0, 'f', 1);
+    text += TimeLine(seconds);
     return text;
 }
 
 QString RestoreSummaryText(const RestoreTally& tally, bool dryRun, RunEnd end, double seconds)
 {
-    QString text;
-    if (dryRun)
-        text += QStringLiteral("Dry run: nothing was written.\n");
-    if (end == RunEnd::StoppedByUser)
-        text += QStringLiteral("Stopped by the user: the values not counted were not visited and are unchanged.\n");
-    if (end == RunEnd::Failed)
-        text += QStringLiteral("Stopped by a failure: the values not counted are unchanged.\n");
+    QString text = EndNotes(dryRun, end, QString());
     text += (dryRun ? QStringLiteral("Would restore %1 values.\n") : QStringLiteral("Restored %1 values.\n"))
                 .arg(tally.restored);
     text += QStringLiteral("Already as backed up: %1.\nChanged since the backup, left as they are: %2.\n"
@@ -75,6 +85,6 @@ QString RestoreSummaryText(const RestoreTally& tally, bool dryRun, RunEnd end, d
         text += QStringLiteral("Matching more than one row, left alone: %1.\n").arg(tally.ambiguous);
     if (tally.unusableFiles > 0)
         text += QStringLiteral("Backup files that could not be used, left alone: %1.\n").arg(tally.unusableFiles);
-    text += QStringLiteral("Time: %1 s.\n").arg(seconds, 0, 'f', 1);
+    text += TimeLine(seconds);
     return text;
 }

@@ -4,6 +4,7 @@
 #include "codec/CheckedMath.h"
 #include "codec/DecodeBudget.h"
 #include "codec/LittleEndianReader.h"
+#include "codec/Signatures.h"
 
 #include <algorithm>
 #include <bit>
@@ -123,7 +124,7 @@ BmpLayout ReadBmpLayout(std::span<const std::uint8_t> file)
 {
     if (file.size() < kFileHeaderBytes)
         FailStreamRead();
-    if (file[0] != 'B' || file[1] != 'M')
+    if (!std::equal(kBmpSignature.begin(), kBmpSignature.end(), file.begin()))
         FailInvalidBitmap();
     const LittleEndianReader in(file);
     const InfoHeader header = ReadInfoHeader(in);

@@ -1,26 +1,22 @@
 #include "data/SaveBytes.h"
 
-#include "data/DataErrors.h"
+#include "codec/FileBytes.h"
+#include "data/FileErrors.h"
 
 #include <QDir>
-#include <QFile>
+
+#include <cstdint>
 
 void SaveBytesToFile(const QByteArray& bytes, const QString& path)
 {
-    QFile file(path);
-    // Unbuffered, so a full disk shows at the write that hits it. Written over
-    // and cut after, not truncated at the open: ext4 writes a file truncated
-    // to nothing back to the disk when it is closed, which made each scratch
-    // file a disk write and its deletion a discard.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        throw EFCreateError(QDir::toNativeSeparators(path), file.errorString());
-    // A short write says nothing; writing on gives the system's reason.
-    for (qint64 written = 0; written < bytes.size();) {
-        const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
-        if (step <= 0)
-            throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
-        written += step;
+    try {
+        bmp2jpg::WriteFileBytes(path.toStdU16String(),
+                                {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())});
+    } catch (const bmp2jpg::FileWriteError& error) {
+        // The system's reason as Qt words it, as QFile gave it before.
+        const QString reason = qt_error_string(error.systemError());
+        if (error.step() == bmp2jpg::FileWriteError::Step::Create)
+            throw EFCreateError(QDir::toNativeSeparators(path), reason);
+        throw EFWriteError(QDir::toNativeSeparators(path), reason);
     }
-    if (file.size() > bytes.size() && !file.resize(bytes.size()))
-        throw EFWriteError(QDir::toNativeSeparators(path), file.errorString());
 }

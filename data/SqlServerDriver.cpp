@@ -121,14 +121,21 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 
 } // namespace
 
+QString AddToCertificateStore(CertificateStore store)
+{
+    if (store == CertificateStore::Windows)
+        return QStringLiteral("on Windows, import it into Trusted Root Certification Authorities of the local computer "
+                              "with certlm.msc");
+    return QStringLiteral("on Debian, copy it as a .crt file to /usr/local/share/ca-certificates and run "
+                          "update-ca-certificates");
+}
+
 QString AddToSystemCertificateStore()
 {
 #ifdef _WIN32
-    return QStringLiteral("on Windows, import it into Trusted Root Certification Authorities of the local computer "
-                          "with certlm.msc");
+    return AddToCertificateStore(CertificateStore::Windows);
 #else
-    return QStringLiteral("on Debian, copy it as a .crt file to /usr/local/share/ca-certificates and run "
-                          "update-ca-certificates");
+    return AddToCertificateStore(CertificateStore::Debian);
 #endif
 }
 

@@ -26,7 +26,11 @@ struct SqlServerDriver {
     Family family = Family::Other;
 };
 
-// How a CA is added to this system's certificate store, for messages.
+// How a CA is added to a system's certificate store, for messages: "on
+// Debian, copy it ...".
+enum class CertificateStore { Debian, Windows };
+QString AddToCertificateStore(CertificateStore store);
+// The same for this system's store.
 QString AddToSystemCertificateStore();
 
 // The preferred SQL Server driver among those the driver manager lists.

@@ -29,6 +29,4 @@ public:
 
     TConnection con1;
     TQuery qry1;  // the shared result set
-    TQuery qry2;  // never opened
-    TQuery tbl1;  // table dataset, never opened
 };

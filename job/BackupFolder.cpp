@@ -4,7 +4,7 @@
 #include "job/CsvLine.h"
 #include "job/DurableFile.h"
 #include "job/PrivateFiles.h"
-#include "job/WindowsDeviceName.h"
+#include "job/SafeFileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,18 +13,11 @@
 
 namespace {
 
-constexpr int kLongestName = 120;
-
 [[noreturn]] void CannotWrite(const QString& folder, const QString& reason)
 {
     throw std::runtime_error(QStringLiteral("cannot write the backup folder \"%1\": %2")
                                  .arg(QDir::toNativeSeparators(folder), reason)
                                  .toStdString());
-}
-
-QString Escaped(char c)
-{
-    return QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
 }
 
 // Where the last whole line ends: a line break inside a quoted field (a
@@ -43,23 +36,6 @@ qint64 WholeLinesEnd(const QByteArray& text)
 }
 
 }  // namespace
-
-QString BackupFileName(const QString& key)
-{
-    // Upper case is escaped too, so names differ where case is ignored.
-    QString name;
-    for (const char c : key.toUtf8()) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '=' || c == '-' || c == '_' || c == '.')
-            name += QLatin1Char(c);
-        else
-            name += Escaped(c);
-    }
-    if (IsWindowsDeviceName(name))
-        name.replace(0, 1, Escaped(name[0].toLatin1()));
-    if (name.size() > kLongestName)
-        name = name.left(kLongestName - 17) + u'~' + Sha256Hex(key.toUtf8()).left(16);
-    return name;
-}
 
 BackupFolder::BackupFolder(const QString& folder) : folder_(QDir(folder).absolutePath())
 {

@@ -25,7 +25,3 @@ private:
     QString folder_;
     QFile manifest_;
 };
-
-// A file name for a row key that stays inside its folder on every platform
-// and differs for different keys (ignoring case, up to a digest when long).
-QString BackupFileName(const QString& key);

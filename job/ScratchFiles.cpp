@@ -1,8 +1,8 @@
 #include "job/ScratchFiles.h"
 
 #include "job/PrivateFiles.h"
-#include "job/WindowsDeviceName.h"
-#include "data/DataErrors.h"
+#include "job/SafeFileNames.h"
+#include "data/FileErrors.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,14 +12,6 @@
 
 namespace {
 
-// Identifiers can be long; a component must stay well under 255 bytes.
-constexpr qsizetype kMaxScratchNameLength = 64;
-
-QString PathText(const std::filesystem::path& path)
-{
-    return QDir::toNativeSeparators(QString::fromStdU16String(path.u16string()));
-}
-
 // Creates the file only if nothing has the name yet; false when something has.
 bool CreateExclusively(const std::filesystem::path& path)
 {
@@ -28,7 +20,7 @@ bool CreateExclusively(const std::filesystem::path& path)
         return true;
     if (file.exists())
         return false;
-    throw EFCreateError(PathText(path), file.errorString());
+    throw EFCreateError(QDir::toNativeSeparators(file.fileName()), file.errorString());
 }
 
 void RemoveQuietly(const std::filesystem::path& path)
@@ -39,18 +31,6 @@ void RemoveQuietly(const std::filesystem::path& path)
 
 }  // namespace
 
-QString ScratchFileName(const QString& identifier)
-{
-    QString name;
-    for (const QChar c : identifier.left(kMaxScratchNameLength)) {
-        const bool safe = c.isLetterOrNumber() || c == u'-' || c == u'_';
-        name += safe ? c : QChar(u'_');
-    }
-    if (name.isEmpty() || IsWindowsDeviceName(name))
-        name.prepend(u'_');
-    return name;
-}
-
 RowScratchFiles::RowScratchFiles(const std::filesystem::path& bmpFolder, const std::filesystem::path& jpgFolder,
                                  const QString& identifier)
 {
@@ -60,23 +40,23 @@ RowScratchFiles::RowScratchFiles(const std::filesystem::path& bmpFolder, const s
     for (;;) {
         const QString unique =
             readable + QStringLiteral(".%1").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
-        BmpPath = bmpFolder / (unique + QStringLiteral(".bmp")).toStdU16String();
-        JpgPath = jpgFolder / (unique + QStringLiteral(".jpg")).toStdU16String();
-        if (!CreateExclusively(BmpPath))
+        bmpPath_ = bmpFolder / (unique + QStringLiteral(".bmp")).toStdU16String();
+        jpgPath_ = jpgFolder / (unique + QStringLiteral(".jpg")).toStdU16String();
+        if (!CreateExclusively(bmpPath_))
             continue;
         try {
-            if (CreateExclusively(JpgPath))
+            if (CreateExclusively(jpgPath_))
                 return;
         } catch (...) {
-            RemoveQuietly(BmpPath);
+            RemoveQuietly(bmpPath_);
             throw;
         }
-        RemoveQuietly(BmpPath);
+        RemoveQuietly(bmpPath_);
     }
 }
 
 RowScratchFiles::~RowScratchFiles()
 {
-    RemoveQuietly(BmpPath);
-    RemoveQuietly(JpgPath);
+    RemoveQuietly(bmpPath_);
+    RemoveQuietly(jpgPath_);
 }

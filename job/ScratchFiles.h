@@ -4,10 +4,6 @@
 
 #include <filesystem>
 
-// A file name for a row's scratch files that stays inside its folder and is
-// valid on every platform, whatever the row's identifier holds.
-QString ScratchFileName(const QString& identifier);
-
 // One row's scratch BMP and JPG files, named after the row and created for
 // this run alone: no other process, another copy of the program included, can
 // open the same names while they exist. Both are deleted on every path.
@@ -20,10 +16,10 @@ public:
     RowScratchFiles(const RowScratchFiles&) = delete;
     RowScratchFiles& operator=(const RowScratchFiles&) = delete;
 
-    const std::filesystem::path& Bmp() const { return BmpPath; }
-    const std::filesystem::path& Jpg() const { return JpgPath; }
+    const std::filesystem::path& Bmp() const { return bmpPath_; }
+    const std::filesystem::path& Jpg() const { return jpgPath_; }
 
 private:
-    std::filesystem::path BmpPath;
-    std::filesystem::path JpgPath;
+    std::filesystem::path bmpPath_;
+    std::filesystem::path jpgPath_;
 };

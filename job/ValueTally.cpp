@@ -1,5 +1,6 @@
 #include "job/ValueTally.h"
 
+#include "codec/Signatures.h"
 #include "data/TField.h"
 
 QString KindName(ValueKind kind)
@@ -23,8 +24,7 @@ QString KindName(ValueKind kind)
 
 namespace {
 
-// Every JPEG file starts with its start-of-image marker.
-const QByteArray jpegStart = QByteArrayLiteral("\xFF\xD8");
+const QByteArray jpegStart(bmp2jpg::kJpegSignature.data(), qsizetype(bmp2jpg::kJpegSignature.size()));
 
 }  // namespace
 

@@ -16,7 +16,7 @@ constexpr int kEditHeight = 21;
 
 TFormLogin::TFormLogin(TDataModule1& dataModule, QWidget* parent)
     : QDialog(parent, ui::kFixedDialogFrame),
-      DataModule(dataModule)
+      dataModule_(dataModule)
 {
     setWindowTitle(QStringLiteral("登录"));
     setFixedSize(309, 167);
@@ -56,19 +56,19 @@ TFormLogin::TFormLogin(TDataModule1& dataModule, QWidget* parent)
 void TFormLogin::btnOkClick()
 {
     setResult(QDialog::Rejected);
-    DataModule.DataSource = TrimmedSetting(edt_DataSource->text());
-    DataModule.UserID = TrimmedSetting(edt_UserID->text());
-    DataModule.Password = edt_password->text();
+    dataModule_.DataSource = TrimmedSetting(edt_DataSource->text());
+    dataModule_.UserID = TrimmedSetting(edt_UserID->text());
+    dataModule_.Password = edt_password->text();
 
-    if (DataModule.DataSource.isEmpty()) {
+    if (dataModule_.DataSource.isEmpty()) {
         ui::ShowMessage(cxLabel1->Caption() + QStringLiteral("不能为空"));
         return;
     }
-    if (DataModule.UserID.isEmpty()) {
+    if (dataModule_.UserID.isEmpty()) {
         ui::ShowMessage(cxLabel2->Caption() + QStringLiteral("不能为空"));
         return;
     }
-    if (DataModule.Connect()) {
+    if (dataModule_.Connect()) {
         accept();
         return;
     }

@@ -30,5 +30,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TDataModule1& DataModule;
+    TDataModule1& dataModule_;
 };

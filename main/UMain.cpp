@@ -21,7 +21,7 @@
 
 TFormMain::TFormMain(TDataModule1& dataModule, QWidget* parent)
     : QWidget(parent, ui::kFixedDialogFrame),
-      DataModule(dataModule)
+      dataModule_(dataModule)
 {
     setWindowTitle(QStringLiteral("图片格式批量转换"));
     setFixedSize(460, 118);
@@ -53,8 +53,8 @@ void TFormMain::FormCreate()
 
 void TFormMain::FormShow()
 {
-    DataModule.OpenQuery(QStringLiteral("select name from sysdatabases"));
-    auto& query = DataModule.qry1;
+    dataModule_.OpenQuery(QStringLiteral("select name from sysdatabases"));
+    auto& query = dataModule_.qry1;
     query.First();
     while (!query.Eof()) {
         cbb1->addItem(query.FieldByName(QStringLiteral("name")).AsString());
@@ -66,22 +66,22 @@ void TFormMain::FormShow()
 void TFormMain::Button1Click()
 {
     // A press between two pictures of a run must not start a second run.
-    if (Running)
+    if (running_)
         return;
     if (cbb1->currentText().isEmpty()) {
         ui::ShowMessage(QStringLiteral("请选择数据库"));
         return;
     }
-    DataModule.InitialCatalog = cbb1->currentText();
-    if (!DataModule.Connect())
+    dataModule_.InitialCatalog = cbb1->currentText();
+    if (!dataModule_.Connect())
         return;
 
-    if (!HasPictureTable(DataModule)) {
+    if (!HasPictureTable(dataModule_)) {
         ui::ShowMessage(QStringLiteral("数据库选择不正确，BAC1表不存在"));
         return;
     }
     // Every run starts empty; with nothing to convert the bar still ends full.
-    const int total = int(std::min<qint64>(CountPictures(DataModule), std::numeric_limits<int>::max()));
+    const int total = int(std::min<qint64>(CountPictures(dataModule_), std::numeric_limits<int>::max()));
     pb1->setRange(0, std::max(total, 1));
     pb1->setValue(0);
     RunConversion();
@@ -89,13 +89,13 @@ void TFormMain::Button1Click()
 
 void TFormMain::RunConversion()
 {
-    Running = true;
+    running_ = true;
     struct RunEnd {
         TFormMain& form;
         ~RunEnd()
         {
-            form.Running = false;
-            if (form.CloseWhenRunEnds)
+            form.running_ = false;
+            if (form.closeWhenRunEnds_)
                 form.close();
         }
     } runEnd{*this};
@@ -104,7 +104,7 @@ void TFormMain::RunConversion()
     // table of JPEGs passes thousands of rows a second.
     QElapsedTimer sinceEvents;
     TConversionRun run(
-        DataModule, ScratchRoot(),
+        dataModule_, ScratchRoot(),
         [this, &sinceEvents] {
             pb1->setValue(std::min(pb1->value() + 1, pb1->maximum()));
             if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 20) {
@@ -131,8 +131,8 @@ void TFormMain::showEvent(QShowEvent* event)
 void TFormMain::closeEvent(QCloseEvent* event)
 {
     // Closing during a run lets the run finish; the program ends after it.
-    if (Running) {
-        CloseWhenRunEnds = true;
+    if (running_) {
+        closeWhenRunEnds_ = true;
         event->ignore();
         return;
     }

@@ -24,14 +24,14 @@ public:
     void Button1Click();
     void RunConversion();
 
-    bool RunInProgress() const { return Running; }
+    bool RunInProgress() const { return running_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TDataModule1& DataModule;
-    bool Running = false;
-    bool CloseWhenRunEnds = false;
+    TDataModule1& dataModule_;
+    bool running_ = false;
+    bool closeWhenRunEnds_ = false;
 };

@@ -329,7 +329,7 @@ private slots:
         QFETCH(double, seconds);
         QFETCH(bool, bar);
         QFETCH(QString, line);
-        QCOMPARE(Progress::Line(done, total, seconds, bar), line);
+        QCOMPARE(Progress::line(done, total, seconds, bar), line);
     }
 
 private:

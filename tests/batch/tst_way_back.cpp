@@ -5,6 +5,7 @@
 #include "job/BackupManifest.h"
 #include "batch/BatchMain.h"
 #include "job/CsvLine.h"
+#include "job/SafeFileNames.h"
 #include "job/ConversionRun.h"
 #include "job/ScratchFiles.h"
 #include "data/ExactText.h"

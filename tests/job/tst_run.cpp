@@ -3,6 +3,7 @@
 // original bytes or its finished JPEG.
 #include "job/ConversionRun.h"
 #include "job/ScratchFiles.h"
+#include "job/SafeFileNames.h"
 #include "job/ScratchRoot.h"
 #include "data/UDataModule.h"
 #include "tests/data/SqliteOdbcProfile.h"
