@@ -70,12 +70,12 @@ template <class Job, class Summary>
 int Summarized(Job& job, Summary summary)
 {
     try {
-        job.Run();
+        job.run();
     } catch (...) {
         summary(RunEnd::Failed, kFailed);
         throw;
     }
-    return job.Stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
+    return job.stopped() ? summary(RunEnd::StoppedByUser, kStoppedByUser) : summary(RunEnd::Finished, 0);
 }
 
 // The run with its progress and summary.
@@ -99,7 +99,7 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
                      logs.empty() ? nullptr : &logs);
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.finish();
-        return PrintResult(SummaryText(run.Tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
+        return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
                            exitCode);
     });
 }
@@ -117,12 +117,12 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
                    [&progress] { progress.valueDone(); });
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.finish();
-        for (const QString& line : run.Tally().leftAlone)
+        for (const QString& line : run.tally().leftAlone)
             console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(line));
         // The rest is restored, but a backup file that could not be used is a failure.
-        if (exitCode == 0 && run.Tally().unusableFiles > 0)
+        if (exitCode == 0 && run.tally().unusableFiles > 0)
             exitCode = kFailed;
-        return PrintResult(RestoreSummaryText(run.Tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
+        return PrintResult(RestoreSummaryText(run.tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
                            "summary", exitCode);
     });
 }

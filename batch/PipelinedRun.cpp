@@ -17,27 +17,27 @@ std::optional<QByteArray> Encode(QByteArray bmp)
 
 ParallelEncoder::~ParallelEncoder() = default;
 
-void ParallelEncoder::Start(const QString&, QByteArray bmp)
+void ParallelEncoder::start(const QString&, QByteArray bmp)
 {
-    Encoding.push_back(std::async(std::launch::async, Encode, std::move(bmp)));
+    encoding_.push_back(std::async(std::launch::async, Encode, std::move(bmp)));
 }
 
-std::optional<QByteArray> ParallelEncoder::Finish()
+std::optional<QByteArray> ParallelEncoder::finish()
 {
-    std::future<std::optional<QByteArray>> oldest = std::move(Encoding.front());
-    Encoding.pop_front();
+    std::future<std::optional<QByteArray>> oldest = std::move(encoding_.front());
+    encoding_.pop_front();
     return oldest.get();
 }
 
-void ParallelEncoder::Abandon()
+void ParallelEncoder::abandon()
 {
     // Each future waits for its encoding as it goes.
-    Encoding.clear();
+    encoding_.clear();
 }
 
 PipelinedRun::PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
                            std::function<void()> valueDone, std::function<void(int values)> valuesUndone,
                            ValueLog* log)
-    : Encoder(jobs), Walk(dataModule, Encoder, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone), log})
+    : encoder_(jobs), walk_(dataModule, encoder_, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone), log})
 {
 }

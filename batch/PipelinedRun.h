@@ -14,18 +14,18 @@ class TDataModule1;
 // once on worker threads, while the one connection reads and writes.
 class ParallelEncoder : public PictureConverter {
 public:
-    explicit ParallelEncoder(int jobs) : Jobs(jobs) {}
+    explicit ParallelEncoder(int jobs) : jobs_(jobs) {}
     ~ParallelEncoder() override;
 
-    int Capacity() const override { return Jobs; }
-    void BeginPass(const QString&) override {}
-    void Start(const QString& rowName, QByteArray bmp) override;
-    std::optional<QByteArray> Finish() override;
-    void Abandon() override;
+    int capacity() const override { return jobs_; }
+    void beginPass(const QString&) override {}
+    void start(const QString& rowName, QByteArray bmp) override;
+    std::optional<QByteArray> finish() override;
+    void abandon() override;
 
 private:
-    int Jobs;
-    std::deque<std::future<std::optional<QByteArray>>> Encoding;  // oldest first
+    int jobs_;
+    std::deque<std::future<std::optional<QByteArray>>> encoding_;  // oldest first
 };
 
 // The conversion of table BAC1 from the batch command. Rows are read and
@@ -39,12 +39,12 @@ public:
 
     // Throws the first failure, naming its row and column; values committed
     // before it stay converted.
-    void Run() { Walk.Run(); }
+    void run() { walk_.run(); }
 
-    bool Stopped() const { return Walk.Stopped(); }
-    const std::vector<ColumnTally>& Tallies() const { return Walk.Tallies(); }
+    bool stopped() const { return walk_.stopped(); }
+    const std::vector<ColumnTally>& tallies() const { return walk_.tallies(); }
 
 private:
-    ParallelEncoder Encoder;
-    PictureWalk Walk;
+    ParallelEncoder encoder_;
+    PictureWalk walk_;
 };

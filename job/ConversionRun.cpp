@@ -13,14 +13,9 @@
 
 namespace {
 
-QString PathText(const std::filesystem::path& path)
-{
-    return QString::fromStdU16String(path.u16string());
-}
-
 QByteArray ReadWholeFile(const std::filesystem::path& path)
 {
-    QFile file(PathText(path));
+    QFile file(QString::fromStdU16String(path.u16string()));
     if (file.open(QIODevice::ReadOnly)) {
         QByteArray bytes(file.size(), Qt::Uninitialized);
         if (file.read(bytes.data(), bytes.size()) == bytes.size())
@@ -38,53 +33,53 @@ std::filesystem::path ExeFolder()
     return std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
 }
 
-ScratchFileConverter::ScratchFileConverter(std::filesystem::path scratchRoot) : ScratchRoot(std::move(scratchRoot)) {}
+ScratchFileConverter::ScratchFileConverter(std::filesystem::path scratchRoot) : scratchRoot_(std::move(scratchRoot)) {}
 
-void ScratchFileConverter::BeginPass(const QString& column)
+void ScratchFileConverter::beginPass(const QString& column)
 {
-    BmpFolder = ScratchRoot / column.toStdU16String() / "bmp";
-    JpgFolder = ScratchRoot / column.toStdU16String() / "jpg";
+    bmpFolder_ = scratchRoot_ / column.toStdU16String() / "bmp";
+    jpgFolder_ = scratchRoot_ / column.toStdU16String() / "jpg";
     // A folder that cannot be made shows up as the first file that cannot be
     // created. Ours from an earlier version may be open to others: narrowed.
-    for (const std::filesystem::path& folder : {BmpFolder, JpgFolder}) {
-        MakePrivateFolders(PathText(folder));
-        MakeOwnerOnly(PathText(folder));
+    for (const std::filesystem::path& folder : {bmpFolder_, jpgFolder_}) {
+        MakePrivateFolders(QString::fromStdU16String(folder.u16string()));
+        MakeOwnerOnly(QString::fromStdU16String(folder.u16string()));
     }
-    MakeOwnerOnly(PathText(BmpFolder.parent_path()));
+    MakeOwnerOnly(QString::fromStdU16String(bmpFolder_.parent_path().u16string()));
 }
 
-void ScratchFileConverter::Start(const QString& rowName, QByteArray bmp)
+void ScratchFileConverter::start(const QString& rowName, QByteArray bmp)
 {
     // The scratch files are copies of the picture: gone on every path.
-    const RowScratchFiles files(BmpFolder, JpgFolder, rowName);
-    SaveBytesToFile(bmp, PathText(files.Bmp()));
+    const RowScratchFiles files(bmpFolder_, jpgFolder_, rowName);
+    SaveBytesToFile(bmp, QString::fromStdU16String(files.Bmp().u16string()));
     bmp = QByteArray();
     if (bmp2jpg::BmpToJpg(files.Bmp(), files.Jpg()) == bmp2jpg::ConversionOutcome::Encoded)
-        Result = ReadWholeFile(files.Jpg());
+        result_ = ReadWholeFile(files.Jpg());
     else
-        Result.reset();
+        result_.reset();
 }
 
-std::optional<QByteArray> ScratchFileConverter::Finish()
+std::optional<QByteArray> ScratchFileConverter::finish()
 {
-    std::optional<QByteArray> result = std::move(Result);
-    Result.reset();
+    std::optional<QByteArray> result = std::move(result_);
+    result_.reset();
     return result;
 }
 
-void ScratchFileConverter::Abandon()
+void ScratchFileConverter::abandon()
 {
-    Result.reset();
+    result_.reset();
 }
 
 TConversionRun::TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot,
                                std::function<void()> pictureDone, std::function<void(int pictures)> picturesUndone)
-    : Converter(std::move(scratchRoot)),
-      Walk(dataModule, Converter, {false, nullptr, std::move(pictureDone), std::move(picturesUndone)})
+    : converter_(std::move(scratchRoot)),
+      walk_(dataModule, converter_, {false, nullptr, std::move(pictureDone), std::move(picturesUndone)})
 {
 }
 
-void TConversionRun::Run()
+void TConversionRun::run()
 {
-    Walk.Run();
+    walk_.run();
 }

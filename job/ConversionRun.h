@@ -17,17 +17,17 @@ class ScratchFileConverter : public PictureConverter {
 public:
     explicit ScratchFileConverter(std::filesystem::path scratchRoot);
 
-    int Capacity() const override { return 0; }
-    void BeginPass(const QString& column) override;
-    void Start(const QString& rowName, QByteArray bmp) override;
-    std::optional<QByteArray> Finish() override;
-    void Abandon() override;
+    int capacity() const override { return 0; }
+    void beginPass(const QString& column) override;
+    void start(const QString& rowName, QByteArray bmp) override;
+    std::optional<QByteArray> finish() override;
+    void abandon() override;
 
 private:
-    std::filesystem::path ScratchRoot;
-    std::filesystem::path BmpFolder;
-    std::filesystem::path JpgFolder;
-    std::optional<QByteArray> Result;
+    std::filesystem::path scratchRoot_;
+    std::filesystem::path bmpFolder_;
+    std::filesystem::path jpgFolder_;
+    std::optional<QByteArray> result_;
 };
 
 // The conversion of every stored picture of table BAC1, column BAC02 then
@@ -38,9 +38,9 @@ public:
     TConversionRun(TDataModule1& dataModule, std::filesystem::path scratchRoot, std::function<void()> pictureDone,
                    std::function<void(int pictures)> picturesUndone = {});
 
-    void Run();
+    void run();
 
 private:
-    ScratchFileConverter Converter;
-    PictureWalk Walk;
+    ScratchFileConverter converter_;
+    PictureWalk walk_;
 };

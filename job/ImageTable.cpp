@@ -1,8 +1,15 @@
 #include "job/ImageTable.h"
 
+#include "codec/Signatures.h"
 #include "data/UDataModule.h"
 
 #include <QStringList>
+
+namespace {
+
+const QByteArray bitmapStart(bmp2jpg::kBmpSignature.data(), qsizetype(bmp2jpg::kBmpSignature.size()));
+
+}  // namespace
 
 const std::array<PicturePass, 2>& PicturePasses()
 {
@@ -37,7 +44,12 @@ qint64 CountPictures(TDataModule1& dataModule)
     return total;
 }
 
+bool StartsLikeBitmap(const QByteArray& value)
+{
+    return value.startsWith(bitmapStart);
+}
+
 bool MayBeBitmap(const TField& field)
 {
-    return !field.BlobHeadKnown() || field.BlobStartsWith(QByteArrayLiteral("BM"));
+    return !field.BlobHeadKnown() || field.BlobStartsWith(bitmapStart);
 }

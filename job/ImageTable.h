@@ -34,3 +34,5 @@ qint64 CountPictures(TDataModule1& dataModule);
 // whole: one whose first bytes say so, or a large one whose first bytes did
 // not come with the row.
 bool MayBeBitmap(const TField& field);
+// Whether a whole value starts as every BMP file does.
+bool StartsLikeBitmap(const QByteArray& value);

@@ -49,7 +49,7 @@ PictureWalk::PictureWalk(TDataModule1& dataModule, PictureConverter& converter, 
         options_.valuesUndone = [](int) {};
 }
 
-void PictureWalk::Run()
+void PictureWalk::run()
 {
     columns_.clear();
     stopped_ = false;
@@ -57,7 +57,7 @@ void PictureWalk::Run()
         columns_.push_back({pass.column, {}});
     for (int i = 0; i < int(PicturePasses().size()) && !stopped_; ++i) {
         const PicturePass& picturePass = PicturePasses()[i];
-        converter_.BeginPass(picturePass.column);
+        converter_.beginPass(picturePass.column);
         std::optional<Pass> pass;
         TQuery& query = dataModule_.qry1;
         stopped_ = !runner_.run(picturePass, {
@@ -91,7 +91,7 @@ void PictureWalk::visit(Pass& pass)
     std::optional<QByteArray> bmp = readValue(pass, rowName, value);
     // A large value whose first bytes did not come with the row is known only now.
     const std::optional<ValueKind> nothingToDo = !bmp ? std::optional(ValueKind::ChangedMeanwhile)
-                                                 : !bmp->startsWith("BM") ? std::optional(KindOfNonBitmap(*bmp))
+                                                 : !StartsLikeBitmap(*bmp) ? std::optional(KindOfNonBitmap(*bmp))
                                                                           : std::nullopt;
     if (nothingToDo) {
         tally.Add(*nothingToDo, value.bytes, value.bytes);
@@ -109,16 +109,16 @@ void PictureWalk::visit(Pass& pass)
                 value.rowDigest = RowDigestBesidesPictures(query);
         });
     }
-    // Up to Capacity() pictures convert while this one was read; the oldest
+    // Up to capacity() pictures convert while this one was read; the oldest
     // is written while this one converts.
     std::optional<std::pair<InHand, std::optional<QByteArray>>> oldest;
-    if (!inHand_.empty() && int(inHand_.size()) >= converter_.Capacity())
+    if (!inHand_.empty() && int(inHand_.size()) >= converter_.capacity())
         oldest = takeOldest(pass);
     inHand_.push_back({row, rowName, value, options_.log ? *bmp : QByteArray()});
-    AtValue(rowName, pass.column, [&] { converter_.Start(pass.bce01.AsString(), std::move(*bmp)); });
+    AtValue(rowName, pass.column, [&] { converter_.start(pass.bce01.AsString(), std::move(*bmp)); });
     if (oldest)
         store(pass, oldest->first, oldest->second);
-    if (converter_.Capacity() == 0) {
+    if (converter_.capacity() == 0) {
         const auto current = takeOldest(pass);
         store(pass, current.first, current.second);
     }
@@ -152,7 +152,7 @@ std::pair<PictureWalk::InHand, std::optional<QByteArray>> PictureWalk::takeOldes
 {
     const InHand oldest = inHand_.front();
     inHand_.pop_front();
-    return {oldest, AtValue(oldest.rowName, pass.column, [&] { return converter_.Finish(); })};
+    return {oldest, AtValue(oldest.rowName, pass.column, [&] { return converter_.finish(); })};
 }
 
 void PictureWalk::store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg)
@@ -193,7 +193,7 @@ void PictureWalk::storeAll(Pass& pass)
 // The pictures in hand are not written; the tallies show what the engine kept.
 void PictureWalk::abandon()
 {
-    converter_.Abandon();
+    converter_.abandon();
     for (const InHand& abandoned : inHand_)
         recordFailure(abandoned.value);
     inHand_.clear();

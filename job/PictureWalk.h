@@ -26,13 +26,13 @@ public:
 
     // Pictures that may still be converting while the walk reads the next
     // one; 0 finishes each before the next row is read.
-    virtual int Capacity() const = 0;
-    virtual void BeginPass(const QString& column) = 0;
+    virtual int capacity() const = 0;
+    virtual void beginPass(const QString& column) = 0;
     // `rowName` is the row's BCE01 text, for anything named after the row.
-    virtual void Start(const QString& rowName, QByteArray bmp) = 0;
+    virtual void start(const QString& rowName, QByteArray bmp) = 0;
     // The oldest started picture as JPEG; nullopt when it is not a readable bitmap.
-    virtual std::optional<QByteArray> Finish() = 0;
-    virtual void Abandon() = 0;  // after a failure: drops every picture in hand
+    virtual std::optional<QByteArray> finish() = 0;
+    virtual void abandon() = 0;  // after a failure: drops every picture in hand
 };
 
 // The job of both front ends: every stored picture of table BAC1, column
@@ -57,10 +57,10 @@ public:
 
     // Throws the first failure, naming its row and column; values committed
     // before it stay converted.
-    void Run();
+    void run();
 
-    bool Stopped() const { return stopped_; }  // a stop request left values unvisited
-    const std::vector<ColumnTally>& Tallies() const { return columns_; }
+    bool stopped() const { return stopped_; }  // a stop request left values unvisited
+    const std::vector<ColumnTally>& tallies() const { return columns_; }
 
 private:
     struct Pass;

@@ -44,7 +44,7 @@ RestoreRun::RestoreRun(TDataModule1& dataModule, const QString& folder, bool dry
     }
 }
 
-void RestoreRun::Run()
+void RestoreRun::run()
 {
     for (const PicturePass& picturePass : PicturePasses()) {
         findMovedRows(picturePass);

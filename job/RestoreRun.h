@@ -48,10 +48,10 @@ public:
 
     // Throws the first failure, naming its row and column; values committed
     // before it stay restored.
-    void Run();
+    void run();
 
-    bool Stopped() const { return stopped_; }
-    const RestoreTally& Tally() const { return tally_; }
+    bool stopped() const { return stopped_; }
+    const RestoreTally& tally() const { return tally_; }
 
 private:
     struct Pass;

@@ -114,7 +114,7 @@ void TFormMain::RunConversion()
         },
         // The bar shows what is stored: a group the engine rolled back goes back off it.
         [this](int pictures) { pb1->setValue(std::max(pb1->value() - pictures, pb1->minimum())); });
-    run.Run();
+    run.run();
     pb1->setValue(pb1->maximum());
     ui::ShowMessage(QStringLiteral("格式转换成功"));
 }

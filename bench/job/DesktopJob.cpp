@@ -18,7 +18,7 @@ int RunDesktopJob(const QString& server, const QString& database)
         return 1;
     QElapsedTimer timer;
     timer.start();
-    TConversionRun(dataModule, ExeFolder(), [] {}).Run();
+    TConversionRun(dataModule, ExeFolder(), [] {}).run();
     std::printf("%f %f\n", double(timer.nsecsElapsed()) / 1e9, double(PeakResidentBytes()) / (1 << 20));
     return 0;
 }

@@ -402,7 +402,7 @@ private slots:
                 QVERIFY(QFile::setPermissions(out.filePath(QStringLiteral("home/.cache")), ownerOnly));
                 QVERIFY(QFile::setPermissions(root, ownerOnly));
             }
-            ScratchFileConverter(root.toStdU16String()).BeginPass(QStringLiteral("BAC02"));
+            ScratchFileConverter(root.toStdU16String()).beginPass(QStringLiteral("BAC02"));
             const RowScratchFiles files((root + QStringLiteral("/BAC02/bmp")).toStdU16String(),
                                         (root + QStringLiteral("/BAC02/jpg")).toStdU16String(), QStringLiteral("row"));
             QCOMPARE(OpenToOthers(out.path()), QStringList());

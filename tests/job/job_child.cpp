@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     if (!dataModule.Connect())
         return 3;
     try {
-        TConversionRun(dataModule, ScratchRoot(), [] {}).Run();
+        TConversionRun(dataModule, ScratchRoot(), [] {}).run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

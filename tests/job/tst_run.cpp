@@ -110,7 +110,7 @@ private slots:
             dataModule.InitialCatalog = QStringLiteral("kill");
             QVERIFY(dataModule.Connect());
             int pictures = 0;
-            TConversionRun(dataModule, ExeFolder(), [&] { ++pictures; }).Run();
+            TConversionRun(dataModule, ExeFolder(), [&] { ++pictures; }).run();
             QCOMPARE(pictures, 7);
         }
         QVERIFY(ReadImageTable(DatabaseFile()) == FinishedTable(original));

@@ -168,7 +168,7 @@ private slots:
             QVERIFY(HasPictureTable(module));
             QCOMPARE(CountPictures(module), nonNullValues(original));
             try {
-                TConversionRun(module, ExeFolder(), [&pictures] { ++pictures; }).Run();
+                TConversionRun(module, ExeFolder(), [&pictures] { ++pictures; }).run();
             } catch (const std::exception& error) {
                 failure = QString::fromUtf8(error.what());
             }
