@@ -5,7 +5,7 @@
 #include <QSqlDatabase>
 
 TDataModule1::TDataModule1(OdbcDriverProfile odbc)
-    : con1(std::move(odbc)), qry1(QStringLiteral("qry1"), con1)
+    : con1(std::move(odbc)), qry1(QStringLiteral("qry1"), con1), qry2(QStringLiteral("qry2"), con1), tbl1(QStringLiteral("tbl1"), con1)
 {
     // Without its database clients the program can do nothing; better to say
     // so at start-up than to let every login fail.
@@ -49,6 +49,8 @@ void TDataModule1::OpenQuery(const QString& statement)
 
 void TDataModule1::DataModuleDestroy()
 {
+    tbl1.Close();
     qry1.Close();
+    qry2.Close();
     con1.Close();
 }

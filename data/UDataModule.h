@@ -29,4 +29,6 @@ public:
 
     TConnection con1;
     TQuery qry1;  // the shared result set
+    TQuery qry2;  // never opened; closed at exit with the others
+    TQuery tbl1;  // table dataset, never opened; closed at exit
 };
