@@ -29,10 +29,8 @@ OdbcDriverProfile OdbcDriverProfile::SqlServer(const CertificateCheck& certifica
     OdbcDriverProfile profile;
     auto conf = std::make_shared<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("bmp2jpg-freetds-XXXXXX.conf")));
     profile.driverConnectionString = [certificate, conf](const ConnectionSettings& settings) -> std::optional<QString> {
-        const std::optional<SqlServerDriver> driver = InstalledSqlServerDriver();
-        if (!driver)
-            throw EDatabaseError(QStringLiteral("No ODBC driver for SQL Server is installed"));
-        if (driver->family == SqlServerDriver::Family::FreeTds && certificate.verify) {
+        const SqlServerDriver driver = RequireSqlServerDriver(InstalledOdbcDrivers());
+        if (driver.family == SqlServerDriver::Family::FreeTds && certificate.verify) {
             const std::optional<QString> section = FreeTdsVerifyingSection(settings, certificate);
             if (!section)
                 throw EDatabaseError(QStringLiteral("FreeTDS cannot be told to check the certificate of server \"%1\"%2: "
@@ -43,7 +41,7 @@ OdbcDriverProfile OdbcDriverProfile::SqlServer(const CertificateCheck& certifica
                                                                        : QStringLiteral(" with CA file \"%1\"").arg(certificate.caFile)));
             WriteFreeTdsConf(*conf, *section);
         }
-        return SqlServerConnectionString(*driver, settings, certificate);
+        return SqlServerConnectionString(driver, settings, certificate);
     };
     return profile;
 }

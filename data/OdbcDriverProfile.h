@@ -19,10 +19,10 @@ struct OdbcDriverProfile {
     // instead of going through ODBC.
     bool foldersAreEmbeddedServers = true;
 
-    // Microsoft's "ODBC Driver 18/17 for SQL Server", else FreeTDS, else the
-    // legacy Windows "SQL Server" driver, whichever is installed, treating
-    // the server's certificate as `certificate` says. A FreeTDS connection
-    // that checks certificates points FREETDSCONF of this process at a
-    // freetds.conf of its own while the profile lives.
+    // The preferred installed SQL Server driver (PreferredSqlServerDriver;
+    // without one the connection is refused), treating the server's
+    // certificate as `certificate` says. A FreeTDS connection that checks
+    // certificates points FREETDSCONF of this process at a freetds.conf of
+    // its own while the profile lives.
     static OdbcDriverProfile SqlServer(const CertificateCheck& certificate = {});
 };

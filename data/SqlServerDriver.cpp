@@ -22,21 +22,24 @@ using Family = SqlServerDriver::Family;
 // names intact. FreeTDS encrypts when the server offers it.
 const SqlServerDriver freeTds{QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"),
                               Family::FreeTds};
-const SqlServerDriver windowsLegacy{QStringLiteral("SQL Server"), false, QString(), Family::Other};
 
-const std::array<SqlServerDriver, 4> knownDrivers{{
+// Preferred first, on every platform. Native Client ends a braced value at
+// its first "}" and nothing says 11 or 13 undouble "}}": only 17 and 18 are
+// trusted to. All of Microsoft's know Encrypt and TrustServerCertificate,
+// the only TLS keywords given.
+const std::array<SqlServerDriver, 7> knownDrivers{{
     {QStringLiteral("ODBC Driver 18 for SQL Server"), true, QString(), Family::Microsoft},
     {QStringLiteral("ODBC Driver 17 for SQL Server"), true, QString(), Family::Microsoft},
-#ifdef _WIN32
-    // Every Windows has the legacy driver; FreeTDS is there only when someone
-    // added it (or under Wine, from the host).
-    windowsLegacy,
+    {QStringLiteral("ODBC Driver 13 for SQL Server"), false, QString(), Family::Microsoft},
+    {QStringLiteral("ODBC Driver 11 for SQL Server"), false, QString(), Family::Microsoft},
+    {QStringLiteral("SQL Server Native Client 11.0"), false, QString(), Family::Microsoft},
+    {QStringLiteral("SQL Server Native Client 10.0"), false, QString(), Family::Microsoft},
     freeTds,
-#else
-    freeTds,
-    windowsLegacy,
-#endif
 }};
+
+// Never chosen: it sends binary parameters of 400 KB or more with
+// WRITETEXT, which fails on varbinary(max).
+const QString windowsLegacy = QStringLiteral("SQL Server");
 
 // Unchecked by default: on-premise servers mostly run on their self-signed
 // certificate, which driver 18 rejects unless told to trust it. Checked, the
@@ -83,7 +86,9 @@ bool fitsFreeTdsConf(const QString& value)
     });
 }
 
-QStringList installedDriverNames()
+} // namespace
+
+QStringList InstalledOdbcDrivers()
 {
     SQLHENV env = SQL_NULL_HENV;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
@@ -104,6 +109,8 @@ QStringList installedDriverNames()
     }
     return names;
 }
+
+namespace {
 
 std::optional<QString> quoted(const SqlServerDriver& driver, const QString& value)
 {
@@ -141,7 +148,7 @@ QString AddToSystemCertificateStore()
 
 std::optional<SqlServerDriver> InstalledSqlServerDriver()
 {
-    return PreferredSqlServerDriver(installedDriverNames());
+    return PreferredSqlServerDriver(InstalledOdbcDrivers());
 }
 
 std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed)
@@ -151,6 +158,19 @@ std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& insta
             return driver;
     }
     return std::nullopt;
+}
+
+SqlServerDriver RequireSqlServerDriver(const QStringList& installed)
+{
+    if (std::optional<SqlServerDriver> driver = PreferredSqlServerDriver(installed))
+        return *driver;
+    const QString install = QStringLiteral("install Microsoft's \"ODBC Driver 18 for SQL Server\" (or ODBC Driver 17, 13 "
+                                           "or 11, SQL Server Native Client 11.0 or 10.0, or FreeTDS)");
+    if (installed.contains(windowsLegacy, Qt::CaseInsensitive))
+        throw EDatabaseError(QStringLiteral("The only ODBC driver for SQL Server installed is the old \"SQL Server\" "
+                                            "driver, which cannot write pictures of 400 KB or more: %1")
+                                 .arg(install));
+    throw EDatabaseError(QStringLiteral("No ODBC driver for SQL Server is installed: %1").arg(install));
 }
 
 std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, const ConnectionSettings& settings,

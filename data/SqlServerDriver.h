@@ -33,13 +33,19 @@ QString AddToCertificateStore(CertificateStore store);
 // The same for this system's store.
 QString AddToSystemCertificateStore();
 
+// The names of the ODBC drivers the driver manager lists.
+QStringList InstalledOdbcDrivers();
+
 // The preferred SQL Server driver among those the driver manager lists.
 std::optional<SqlServerDriver> InstalledSqlServerDriver();
 
-// The preferred one of the drivers named: Microsoft's 18, then 17; then on
-// Windows the legacy "SQL Server" driver that ships with it, then FreeTDS;
-// elsewhere FreeTDS, then the legacy driver.
+// The preferred one of the drivers named, on every platform: Microsoft's
+// ODBC Driver 18, 17, 13, 11, SQL Server Native Client 11.0, 10.0, then
+// FreeTDS. The legacy "SQL Server" driver is never chosen.
 std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed);
+
+// The same, or EDatabaseError naming the drivers to install.
+SqlServerDriver RequireSqlServerDriver(const QStringList& installed);
 
 // The driver connection string for the settings, with SQL Server
 // authentication; nullopt when a value cannot reach this driver exactly as

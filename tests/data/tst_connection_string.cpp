@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -183,30 +184,43 @@ private slots:
             QCOMPARE(readAttributes(*text, BraceRule::EndsAtBraceSemi), expected);
     }
 
-    void driverChoiceFollowsThePlatform_data()
+    // The same order everywhere; without a usable driver nothing connects.
+    void driverChoiceFollowsThePreferenceOrder_data()
     {
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("refusal");
+        const QStringList order{QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("ODBC Driver 17 for SQL Server"),
+                                QStringLiteral("ODBC Driver 13 for SQL Server"), QStringLiteral("ODBC Driver 11 for SQL Server"),
+                                QStringLiteral("SQL Server Native Client 11.0"), QStringLiteral("SQL Server Native Client 10.0"),
+                                QStringLiteral("FreeTDS")};
         const QString legacy = QStringLiteral("SQL Server");
-        const QString freeTds = QStringLiteral("FreeTDS");
-        const QString v17 = QStringLiteral("ODBC Driver 17 for SQL Server");
-        const QString v18 = QStringLiteral("ODBC Driver 18 for SQL Server");
-        QTest::newRow("18 before 17") << QStringList{legacy, v17, v18, freeTds} << v18;
-        QTest::newRow("17 before the others") << QStringList{freeTds, legacy, v17} << v17;
-#ifdef Q_OS_WIN
-        QTest::newRow("the driver Windows ships before FreeTDS") << QStringList{freeTds, legacy} << legacy;
-#else
-        QTest::newRow("FreeTDS before the Windows driver") << QStringList{legacy, freeTds} << freeTds;
-#endif
-        QTest::newRow("names in any case") << QStringList{QStringLiteral("freetds")} << freeTds;
-        QTest::newRow("none known") << QStringList{QStringLiteral("SQLite3")} << QString();
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            // The legacy driver and every less preferred one listed first.
+            QStringList installed = QStringList{legacy} + order.mid(i);
+            std::reverse(installed.begin(), installed.end());
+            QTest::addRow("%s", qPrintable(order[i])) << installed << order[i] << QString();
+        }
+        QTest::newRow("names in any case") << QStringList{QStringLiteral("odbc driver 13 for sql server")} << order[2]
+                                           << QString();
+        const QString install = QStringLiteral(": install Microsoft's \"ODBC Driver 18 for SQL Server\"");
+        QTest::newRow("only the legacy driver") << QStringList{QStringLiteral("SQLite3"), legacy} << QString()
+                                                << QStringLiteral("cannot write pictures of 400 KB or more") + install;
+        QTest::newRow("none known") << QStringList{QStringLiteral("SQLite3")} << QString()
+                                    << QStringLiteral("is installed") + install;
     }
-    void driverChoiceFollowsThePlatform()
+    void driverChoiceFollowsThePreferenceOrder()
     {
         QFETCH(QStringList, installed);
         QFETCH(QString, chosen);
-        const std::optional<SqlServerDriver> driver = PreferredSqlServerDriver(installed);
-        QCOMPARE(driver ? driver->name : QString(), chosen);
+        QFETCH(QString, refusal);
+        const std::optional<SqlServerDriver> preferred = PreferredSqlServerDriver(installed);
+        QCOMPARE(preferred ? preferred->name : QString(), chosen);
+        try {
+            QCOMPARE(RequireSqlServerDriver(installed).name, chosen);
+        } catch (const std::exception& e) {
+            QVERIFY2(!refusal.isEmpty() && QString::fromUtf8(e.what()).contains(refusal), e.what());
+        }
     }
 
     void embeddedDatabaseUris_data()
@@ -231,66 +245,94 @@ private slots:
         QCOMPARE(SqliteFileUri(file), uri);
     }
 
-    // How each driver family is asked to encrypt, with and without checking
-    // the certificate; a check the driver cannot make is refused, never dropped.
+    // How each driver is asked to encrypt, with and without checking the
+    // certificate; a check the driver cannot make is refused, never dropped.
     void certificateCheckAttributes_data()
     {
-        QTest::addColumn<int>("family");
+        QTest::addColumn<QString>("driver");
         QTest::addColumn<bool>("verify");
         QTest::addColumn<QString>("caFile");
         QTest::addColumn<QString>("server");  // the key naming the server, and its value
-        QTest::addColumn<QString>("encryption");
+        QTest::addColumn<QString>("attributes");  // those after the database
         QTest::addColumn<QString>("refusal");
-        const int microsoft = int(SqlServerDriver::Family::Microsoft);
-        const int freeTds = int(SqlServerDriver::Family::FreeTds);
-        const int other = int(SqlServerDriver::Family::Other);
         const QString server = QStringLiteral("server=host\\inst");
+        for (const char* microsoft : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "ODBC Driver 13 for SQL Server",
+                                      "ODBC Driver 11 for SQL Server", "SQL Server Native Client 11.0", "SQL Server Native Client 10.0"}) {
+            const QString name = QString::fromLatin1(microsoft);
+            QTest::addRow("%s", microsoft) << name << false << QString() << server
+                                           << QStringLiteral("encrypt=yes;trustservercertificate=yes") << QString();
+            QTest::addRow("%s, verified", microsoft) << name << true << QString() << server
+                                                     << QStringLiteral("encrypt=yes;trustservercertificate=no") << QString();
+            QTest::addRow("%s, CA file", microsoft) << name << true << QStringLiteral("/ca.pem") << QString() << QString()
+                                                    << QStringLiteral("add the CA to that store instead");
+        }
+        const QString freeTds = QStringLiteral("FreeTDS");
+        const QString freeTdsExtra = QStringLiteral("tds_version=7.4;clientcharset=UTF-8");
         const QString section = QStringLiteral("servername=bmp2jpg-verified");
-        QTest::newRow("Microsoft") << microsoft << false << QString() << server
-                                   << QStringLiteral("encrypt=yes;trustservercertificate=yes") << QString();
-        QTest::newRow("Microsoft, verified") << microsoft << true << QString() << server
-                                             << QStringLiteral("encrypt=yes;trustservercertificate=no") << QString();
-        QTest::newRow("Microsoft, CA file") << microsoft << true << QStringLiteral("/ca.pem") << QString() << QString()
-                                            << QStringLiteral("add the CA to that store instead");
-        QTest::newRow("FreeTDS") << freeTds << false << QString() << server << QString() << QString();
+        QTest::newRow("FreeTDS") << freeTds << false << QString() << server << freeTdsExtra << QString();
         QTest::newRow("FreeTDS, verified") << freeTds << true << QString() << section
-                                           << QStringLiteral("encryption=require") << QString();
+                                           << freeTdsExtra + QStringLiteral(";encryption=require") << QString();
         QTest::newRow("FreeTDS, CA file") << freeTds << true << QStringLiteral("/ca.pem") << section
-                                          << QStringLiteral("encryption=require") << QString();
-        QTest::newRow("legacy") << other << false << QString() << server << QString() << QString();
-        QTest::newRow("legacy, verified") << other << true << QString() << QString() << QString()
-                                          << QStringLiteral("cannot be asked to check the server's certificate");
+                                          << freeTdsExtra + QStringLiteral(";encryption=require") << QString();
+        const QString other = QStringLiteral("Other Driver");
+        QTest::newRow("other") << other << false << QString() << server << QString() << QString();
+        QTest::newRow("other, verified") << other << true << QString() << QString() << QString()
+                                         << QStringLiteral("cannot be asked to check the server's certificate");
     }
     void certificateCheckAttributes()
     {
-        QFETCH(int, family);
+        QFETCH(QString, driver);
         QFETCH(bool, verify);
         QFETCH(QString, caFile);
         QFETCH(QString, server);
-        QFETCH(QString, encryption);
+        QFETCH(QString, attributes);
         QFETCH(QString, refusal);
-        const SqlServerDriver driver{QStringLiteral("Some Driver"), family == int(SqlServerDriver::Family::Microsoft),
-                                     QStringLiteral("Extra=1"), SqlServerDriver::Family(family)};
+        const SqlServerDriver chosen = PreferredSqlServerDriver({driver}).value_or(SqlServerDriver{driver, false, QString()});
         const ConnectionSettings settings{QStringLiteral("host\\inst"), QStringLiteral("sa"), QStringLiteral("pw"), QStringLiteral("pics")};
         std::optional<QString> text;
         try {
-            text = SqlServerConnectionString(driver, settings, {verify, caFile});
+            text = SqlServerConnectionString(chosen, settings, {verify, caFile});
         } catch (const std::exception& e) {
             QVERIFY2(!refusal.isEmpty() && QString::fromUtf8(e.what()).contains(refusal), e.what());
             return;
         }
         QVERIFY2(refusal.isEmpty(), qPrintable(*text));
         QVERIFY(text);
-        QStringList expected{QStringLiteral("driver=Some Driver"), server, QStringLiteral("uid=sa"), QStringLiteral("pwd=pw"),
-                             QStringLiteral("database=pics"), QStringLiteral("extra=1")};
-        if (!encryption.isEmpty())
-            expected += encryption.split(u';');
-        const std::optional<Attributes> attributes = readAttributes(*text, BraceRule::EndsAtBraceSemi);
-        QVERIFY(attributes);
-        QStringList read;
-        for (const auto& [key, value] : *attributes)
-            read << key + u'=' + value;
-        QCOMPARE(read, expected);
+        QStringList expected{QStringLiteral("driver=") + driver, server, QStringLiteral("uid=sa"), QStringLiteral("pwd=pw"),
+                             QStringLiteral("database=pics")};
+        if (!attributes.isEmpty())
+            expected += attributes.split(u';');
+        const std::optional<Attributes> read = readAttributes(*text, BraceRule::EndsAtBraceSemi);
+        QVERIFY(read);
+        QStringList keyValues;
+        for (const auto& [key, value] : *read)
+            keyValues << key + u'=' + value;
+        QCOMPARE(keyValues, expected);
+    }
+
+    // A "}" reaches only the drivers known to read "}}" back as "}".
+    void valuesEachDriverReads_data()
+    {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("server");  // as the driver reads it; empty: refused
+        for (const char* name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"})
+            QTest::addRow("%s, brace", name) << QString::fromLatin1(name) << QStringLiteral("a}b") << QStringLiteral("a}b");
+        for (const char* name : {"ODBC Driver 13 for SQL Server", "ODBC Driver 11 for SQL Server", "SQL Server Native Client 11.0",
+                                 "SQL Server Native Client 10.0", "FreeTDS"})
+            QTest::addRow("%s, brace", name) << QString::fromLatin1(name) << QStringLiteral("a}b") << QString();
+    }
+
+    void valuesEachDriverReads()
+    {
+        QFETCH(QString, driver);
+        QFETCH(QString, typed);
+        QFETCH(QString, server);
+        const std::optional<SqlServerDriver> chosen = PreferredSqlServerDriver({driver});
+        QVERIFY(chosen);
+        const std::optional<QString> text = SqlServerConnectionString(*chosen, {typed, QStringLiteral("sa"), QString(), QString()});
+        const std::optional<Attributes> read = text ? readAttributes(*text, BraceRule::Doubled) : std::nullopt;
+        QCOMPARE(read ? read->value(1).second : QString(), server);
     }
 
     // FreeTDS reads the CA file and the host-name check from freetds.conf
