@@ -3,6 +3,8 @@
 #include "data/ConnectionString.h"
 #include "data/DataErrors.h"
 
+#include <QRegularExpression>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -112,6 +114,16 @@ QStringList InstalledOdbcDrivers()
 
 namespace {
 
+// FreeTDS looks every host up in DNS, which knows neither "." nor "(local)":
+// to Microsoft's drivers they are this machine, so to FreeTDS as well.
+QString freeTdsServer(const QString& server)
+{
+    const QString host = server.left(server.indexOf(QRegularExpression(QStringLiteral("[\\\\,]"))));
+    if (host == QLatin1String(".") || host.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("127.0.0.1") + server.mid(host.size());
+    return server;
+}
+
 std::optional<QString> quoted(const SqlServerDriver& driver, const QString& value)
 {
     if (value.contains(QChar(0)))
@@ -180,7 +192,9 @@ std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, 
     const bool namedBySection = driver.family == Family::FreeTds && certificate.verify;
     std::vector<std::pair<QString, QString>> values{
         namedBySection ? std::pair{QStringLiteral("Servername"), QString::fromLatin1(kFreeTdsSection)}
-                       : std::pair{QStringLiteral("Server"), settings.DataSource},
+                       : std::pair{QStringLiteral("Server"), driver.family == Family::FreeTds
+                                                                 ? freeTdsServer(settings.DataSource)
+                                                                 : settings.DataSource},
         {QStringLiteral("UID"), settings.UserID},
         {QStringLiteral("PWD"), settings.Password}};
     if (!settings.InitialCatalog.isEmpty())
@@ -205,7 +219,7 @@ std::optional<QString> FreeTdsVerifyingSection(const ConnectionSettings& setting
 {
     // The server name as FreeTDS reads it from "Server": host\instance, or
     // host,port.
-    QString host = settings.DataSource;
+    QString host = freeTdsServer(settings.DataSource);
     QString where;
     if (const qsizetype backslash = host.indexOf(QLatin1Char('\\')); backslash >= 0) {
         where = QStringLiteral("instance = ") + host.mid(backslash + 1);

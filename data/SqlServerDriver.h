@@ -52,7 +52,8 @@ SqlServerDriver RequireSqlServerDriver(const QStringList& installed);
 // typed (a "}" for drivers that do not undouble it, a NUL anywhere). Throws
 // EDatabaseError when the driver cannot check the certificate as asked.
 // FreeTDS checks certificates only for a server described in a freetds.conf
-// section: it is then named by kFreeTdsSection, not by "Server".
+// section: it is then named by kFreeTdsSection, not by "Server". FreeTDS gets
+// 127.0.0.1 for the host "." or "(local)".
 std::optional<QString> SqlServerConnectionString(const SqlServerDriver& driver, const ConnectionSettings& settings,
                                                  const CertificateCheck& certificate = {});
 

@@ -310,19 +310,33 @@ private slots:
         QCOMPARE(keyValues, expected);
     }
 
-    // A "}" reaches only the drivers known to read "}}" back as "}".
+    // A "}" reaches only the drivers known to read "}}" back as "}"; FreeTDS
+    // alone is told that "." and "(local)" are this machine.
     void valuesEachDriverReads_data()
     {
         QTest::addColumn<QString>("driver");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("server");  // as the driver reads it; empty: refused
+        const QString v18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+        const QString freeTds = QStringLiteral("FreeTDS");
         for (const char* name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"})
             QTest::addRow("%s, brace", name) << QString::fromLatin1(name) << QStringLiteral("a}b") << QStringLiteral("a}b");
         for (const char* name : {"ODBC Driver 13 for SQL Server", "ODBC Driver 11 for SQL Server", "SQL Server Native Client 11.0",
                                  "SQL Server Native Client 10.0", "FreeTDS"})
             QTest::addRow("%s, brace", name) << QString::fromLatin1(name) << QStringLiteral("a}b") << QString();
+        const std::pair<const char*, const char*> localNames[] = {{".", "127.0.0.1"},
+                                                                  {"(local)", "127.0.0.1"},
+                                                                  {".\\SQLEXPRESS", "127.0.0.1\\SQLEXPRESS"},
+                                                                  {"(LOCAL)\\SQLEXPRESS", "127.0.0.1\\SQLEXPRESS"},
+                                                                  {".,14330", "127.0.0.1,14330"},
+                                                                  {"localhost", "localhost"},
+                                                                  {"(local)x", "(local)x"},
+                                                                  {"..\\x", "..\\x"}};
+        for (const auto& [typed, freeTdsReads] : localNames) {
+            QTest::addRow("Microsoft, %s", typed) << v18 << QString::fromLatin1(typed) << QString::fromLatin1(typed);
+            QTest::addRow("FreeTDS, %s", typed) << freeTds << QString::fromLatin1(typed) << QString::fromLatin1(freeTdsReads);
+        }
     }
-
     void valuesEachDriverReads()
     {
         QFETCH(QString, driver);
@@ -350,6 +364,8 @@ private slots:
                               << head + QStringLiteral("host = 10.0.0.5\nport = 14330\n") + tail.arg(QLatin1String("/etc/ssl/our ca.pem"));
         QTest::newRow("instance") << QStringLiteral("db\\SQLEXPRESS") << QString()
                                   << head + QStringLiteral("host = db\ninstance = SQLEXPRESS\n") + tail.arg(QLatin1String("system"));
+        QTest::newRow("local instance") << QStringLiteral("(local)\\SQLEXPRESS") << QString()
+                                        << head + QStringLiteral("host = 127.0.0.1\ninstance = SQLEXPRESS\n") + tail.arg(QLatin1String("system"));
         QTest::newRow("new line in the name") << QStringLiteral("db\nca file = /tmp/evil.pem") << QString() << QString();
         QTest::newRow("comment mark") << QStringLiteral("db;x") << QString() << QString();
         QTest::newRow("comment mark in the CA file") << QStringLiteral("db") << QStringLiteral("/ca#1.pem") << QString();
