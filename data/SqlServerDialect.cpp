@@ -205,6 +205,28 @@ std::optional<QStringList> baseTable(Statements& session, const QStringList& nam
     return table;
 }
 
+// OUTPUT sees the row an INSTEAD OF UPDATE trigger was handed, not what it
+// stored: a value it kept as a bitmap would be counted as converted. A table
+// has at most one. Event type 2 is UPDATE, given by number so that no
+// write's keyword appears in a statement that only reads.
+void refuseInsteadOfUpdate(Statements& session, const QStringList& tableName)
+{
+    const Statements::Rows triggers = session.select(
+        QStringLiteral("select t.name from sys.triggers t join sys.trigger_events e on e.object_id = t.object_id "
+                       "where t.parent_id = OBJECT_ID(?) and t.is_instead_of_trigger = 1 and t.is_disabled = 0 "
+                       "and e.type = 2"),
+        {QuoteIdentifier(tableName)});
+    if (triggers.values.empty())
+        return;
+    const QString table = tableName.join(QLatin1Char('.'));
+    const QString trigger = triggers.values.front()[0].toString();
+    // A trigger is in its table's schema.
+    throw EDatabaseError(QStringLiteral("Table %1 has the INSTEAD OF UPDATE trigger \"%2\": the values it would write cannot be "
+                                        "checked; disable it for the run (DISABLE TRIGGER %3 ON %4) or convert elsewhere.")
+                             .arg(table, trigger, QuoteIdentifier(tableName.mid(0, tableName.size() - 1) << trigger),
+                                  QuoteIdentifier(tableName)));
+}
+
 } // namespace
 
 std::chrono::milliseconds SqlServerDialect::commitInterval() const
@@ -250,6 +272,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, 
     const std::optional<QStringList> tableName = baseTable(session, name);
     if (!tableName)
         return std::nullopt;
+    refuseInsteadOfUpdate(session, *tableName);
     const QString objectName = QuoteIdentifier(*tableName);
     const Statements::Rows columns = session.select(
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, "

@@ -262,6 +262,9 @@ Handler Request::write(const QRegularExpressionMatch& m)
                     throw SqlFailure{8152, 16, QStringLiteral("String or binary data would be truncated.")};
                 values.emplace_back(c, Converted(value, expression.type, column));
             }
+            // An INSTEAD OF trigger is handed the row and stores none of it.
+            if (table_.insteadOfUpdate())
+                values.clear();
             for (const auto& [c, value] : values) {
                 if (session_.inTransaction)
                     session_.pending[{rows.front(), c}] = value;
@@ -435,6 +438,20 @@ std::optional<Handler> Request::recognize(const QString& statement)
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));
         return one([this, name] { return keys(name); });
+    }
+    if ((m = whole(QStringLiteral(R"(select t\.name from sys\.triggers t join sys\.trigger_events e on e\.object_id=t\.object_id )"
+                                  R"(where t\.parent_id=object_id\(%1\) and t\.is_instead_of_trigger=1 and t\.is_disabled=0 )"
+                                  R"(and e\.type=2)")
+                       .arg(placeholder),
+                   statement))
+            .hasMatch()) {
+        const QString name = parameterText(m.captured(1));
+        return one([this, name] {
+            SqlResult result{{{QStringLiteral("name"), SqlType::NVarChar, 128}}, {}};
+            if (const std::optional<QString> trigger = table_.insteadOfUpdate(); trigger && resolve(name) == ObjectKind::Table)
+                result.rows.push_back({QVariant(*trigger)});
+            return rowsReply(std::move(result));
+        });
     }
     // Selects from the catalogue other than the ones above are unknown statements.
     if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with\([\w,]*\))?(?: where ?(?<where>.+?))?(?: order by (?<order>.+))?)")

@@ -115,3 +115,12 @@ ObjectKind ScriptedTable::resolve(const QString& objectName, const QString& sess
         return ObjectKind::Table;
     return is(parts[0], QStringLiteral("BAC1")) ? bac1 : ObjectKind::None;
 }
+
+std::optional<QString> ScriptedTable::insteadOfUpdate() const
+{
+    for (const UpdateTrigger& trigger : updateTriggers) {
+        if (trigger.insteadOf && !trigger.disabled)
+            return trigger.name;
+    }
+    return std::nullopt;
+}

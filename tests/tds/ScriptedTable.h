@@ -80,6 +80,15 @@ struct ScriptedTable {
     // An AFTER UPDATE trigger that returns a result set: one column "audit"
     // holding one row, sent before the statement's own results.
     bool auditTrigger = false;
+    // Further UPDATE triggers, as sys.triggers lists them. An enabled
+    // INSTEAD OF one keeps the values while OUTPUT still sees the row.
+    struct UpdateTrigger {
+        QString name;
+        bool insteadOf = true;
+        bool disabled = false;
+    };
+    std::vector<UpdateTrigger> updateTriggers;
+    std::optional<QString> insteadOfUpdate() const;  // the enabled INSTEAD OF UPDATE trigger's name
     QString serverVersion = SqlServer2022;
     // Plays Microsoft's ODBC drivers: parameters FreeTDS declares as
     // varbinary(max) arrive declared image, as Microsoft's drivers declare

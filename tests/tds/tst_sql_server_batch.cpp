@@ -647,6 +647,36 @@ private slots:
                  qPrintable(run.context));
     }
 
+    // OUTPUT counts a row an INSTEAD OF UPDATE trigger may have left as it was.
+    void insteadOfUpdateTriggerRefusedBeforeAnyRead_data()
+    {
+        QTest::addColumn<bool>("insteadOf");
+        QTest::addColumn<bool>("disabled");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("instead of") << true << false << true;
+        QTest::newRow("instead of, disabled") << true << true << false;
+        QTest::newRow("after") << false << false << false;
+    }
+    void insteadOfUpdateTriggerRefusedBeforeAnyRead()
+    {
+        QFETCH(bool, insteadOf);
+        QFETCH(bool, disabled);
+        QFETCH(bool, refused);
+        ScriptedTable table = mixedTable(SqlType::VarBinaryMax, TableKey::IntId);
+        table.updateTriggers.push_back({QStringLiteral("trg_keep_bac1"), insteadOf, disabled});
+        const BatchRun run = runOn(table);
+        if (!refused) {
+            QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+            QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+            return;
+        }
+        QVERIFY2(run.outcome.exitCode == 1, qPrintable(run.context));
+        QVERIFY2(run.outcome.err.contains(QLatin1String("\"trg_keep_bac1\"")), qPrintable(run.context));
+        QVERIFY2(run.outcome.out.contains(QLatin1String("Converted 0 values")), qPrintable(run.context.right(1000)));
+        QVERIFY2(!readsOrWritesPictures(run.log), qPrintable(run.context));
+        QVERIFY(run.now == run.original);
+    }
+
     // BAC1 as a view or a synonym: pictures are written to a table of this
     // database only, named as it is.
     void bac1ReachedThroughOtherObjects_data()
