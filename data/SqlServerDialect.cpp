@@ -207,8 +207,7 @@ std::optional<QStringList> baseTable(Statements& session, const QStringList& nam
 
 // OUTPUT sees the row an INSTEAD OF UPDATE trigger was handed, not what it
 // stored: a value it kept as a bitmap would be counted as converted. A table
-// has at most one. Event type 2 is UPDATE, given by number so that no
-// write's keyword appears in a statement that only reads.
+// has at most one. Event type 2 is UPDATE (sys.events).
 void refuseInsteadOfUpdate(Statements& session, const QStringList& tableName)
 {
     const Statements::Rows triggers = session.select(
@@ -222,7 +221,7 @@ void refuseInsteadOfUpdate(Statements& session, const QStringList& tableName)
     const QString trigger = triggers.values.front()[0].toString();
     // A trigger is in its table's schema.
     throw EDatabaseError(QStringLiteral("Table %1 has the INSTEAD OF UPDATE trigger \"%2\": the values it would write cannot be "
-                                        "checked; disable it for the run (DISABLE TRIGGER %3 ON %4) or convert elsewhere.")
+                                        "checked; disable it for the run (DISABLE TRIGGER %3 ON %4) or convert elsewhere")
                              .arg(table, trigger, QuoteIdentifier(tableName.mid(0, tableName.size() - 1) << trigger),
                                   QuoteIdentifier(tableName)));
 }
