@@ -158,11 +158,6 @@ QString AddToSystemCertificateStore()
 #endif
 }
 
-std::optional<SqlServerDriver> InstalledSqlServerDriver()
-{
-    return PreferredSqlServerDriver(InstalledOdbcDrivers());
-}
-
 std::optional<SqlServerDriver> PreferredSqlServerDriver(const QStringList& installed)
 {
     for (const SqlServerDriver& driver : knownDrivers) {

@@ -36,9 +36,6 @@ QString AddToSystemCertificateStore();
 // The names of the ODBC drivers the driver manager lists.
 QStringList InstalledOdbcDrivers();
 
-// The preferred SQL Server driver among those the driver manager lists.
-std::optional<SqlServerDriver> InstalledSqlServerDriver();
-
 // The preferred one of the drivers named, on every platform: Microsoft's
 // ODBC Driver 18, 17, 13, 11, SQL Server Native Client 11.0, 10.0, then
 // FreeTDS. The legacy "SQL Server" driver is never chosen.

@@ -27,10 +27,6 @@ QStringList ManifestHeader()
             QStringLiteral("jpeg bytes"), QStringLiteral("jpeg sha256"), QStringLiteral("row sha256")};
 }
 
-bool IsManifestHeader(const QStringList& record)
-{
-    return record == ManifestHeader() || record == ManifestHeader().mid(0, kEarlierFields);
-}
 
 QString ManifestLine(const BackupEntry& entry)
 {
@@ -47,7 +43,10 @@ std::vector<BackupEntry> ReadManifest(const QString& folder)
                                      .arg(QDir::toNativeSeparators(path), file.errorString())
                                      .toStdString());
     const std::vector<QStringList> records = ParseCsv(QString::fromUtf8(file.readAll()));
-    if (records.empty() || !IsManifestHeader(records.front()))
+    // The header of this version or of an earlier one, without the row digest.
+    const bool ours = !records.empty() && (records.front() == ManifestHeader() ||
+                                           records.front() == ManifestHeader().mid(0, kEarlierFields));
+    if (!ours)
         throw std::runtime_error(
             QStringLiteral("\"%1\" is not a backup manifest of bmp2jpg").arg(QDir::toNativeSeparators(path)).toStdString());
     std::vector<BackupEntry> entries;

@@ -30,9 +30,6 @@ QString Sha256Hex(const QByteArray& bytes);
 
 inline constexpr char kManifestName[] = "manifest.csv";
 QStringList ManifestHeader();
-// Whether a manifest's first record is the header of one of ours, of this
-// version or an earlier one.
-bool IsManifestHeader(const QStringList& record);
 QString ManifestLine(const BackupEntry& entry);
 // The entries of the folder's manifest; throws when there is none or a line
 // is not one of ours.

@@ -70,7 +70,7 @@ private slots:
     void initTestCase()
     {
         // Without FreeTDS every Connect would fail at once and prove nothing.
-        const std::optional<SqlServerDriver> driver = InstalledSqlServerDriver();
+        const std::optional<SqlServerDriver> driver = PreferredSqlServerDriver(InstalledOdbcDrivers());
         QVERIFY(driver);
         QCOMPARE(driver->name, QStringLiteral("FreeTDS"));
     }

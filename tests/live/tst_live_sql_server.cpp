@@ -73,7 +73,7 @@ private slots:
         }
         if (!server)
             QSKIP(kLiveSkipReason);
-        const std::optional<SqlServerDriver> driver = InstalledSqlServerDriver();
+        const std::optional<SqlServerDriver> driver = PreferredSqlServerDriver(InstalledOdbcDrivers());
         QVERIFY2(driver, "no ODBC driver for SQL Server is installed");
         seed_ = TestSeed();
         try {
