@@ -99,7 +99,7 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
                      logs.empty() ? nullptr : &logs);
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.finish();
-        return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000), "summary",
+        return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000, run.retries()), "summary",
                            exitCode);
     });
 }

@@ -43,6 +43,7 @@ public:
 
     bool stopped() const { return walk_.stopped(); }
     const std::vector<ColumnTally>& tallies() const { return walk_.tallies(); }
+    int retries() const { return walk_.retries(); }
 
 private:
     ParallelEncoder encoder_;

@@ -39,7 +39,7 @@ QString EndNotes(bool dryRun, RunEnd end, const QString& where)
 
 }  // namespace
 
-QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds)
+QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd end, double seconds, int retries)
 {
     QString text = TableLine(QStringLiteral("column"), QStringLiteral("kind"), QStringLiteral("values"),
                              QStringLiteral("bytes"), dryRun ? QStringLiteral("bytes as JPEG") : QStringLiteral("bytes after"));
@@ -67,6 +67,8 @@ QString SummaryText(const std::vector<ColumnTally>& columns, bool dryRun, RunEnd
                 .arg(Megabytes(all.bytes))
                 .arg(all.bytesAfter)
                 .arg(Megabytes(all.bytesAfter));
+    if (retries > 0)
+        text += QStringLiteral("Went back after a deadlock or a lock timeout: %1 times.\n").arg(retries);
     text += TimeLine(seconds);
     return text;
 }

@@ -18,7 +18,7 @@ void CommitGroup::begin()
         if (waited < dialect_.writersTurn())
             std::this_thread::sleep_for(dialect_.writersTurn() - waited);
     }
-    statements_.execute(dialect_.beginStatement());
+    dialect_.begin(statements_);
     age_.start();
 }
 
@@ -27,22 +27,16 @@ void CommitGroup::post(const std::function<void()>& write)
     begin();
     try {
         write();
-    } catch (const std::exception& failure) {
+    } catch (const EDatabaseError& failure) {
         // A failed statement leaves nothing of its own; what went before is
         // kept unless the engine rolled the whole transaction back with it.
-        const std::exception_ptr writeFailure = std::current_exception();
         const int earlier = posted_;
-        bool kept = true;
-        try {
-            commit();
-        } catch (const std::exception&) {
-            kept = false;
-        }
-        if (kept || earlier == 0)
-            std::rethrow_exception(writeFailure);
+        if (endAfterFailure() || earlier == 0)
+            throw;
         throw EDatabaseError(QStringLiteral("%1 (the %2 values written since the last commit were rolled back with it)")
                                  .arg(QString::fromUtf8(failure.what()))
-                                 .arg(earlier));
+                                 .arg(earlier),
+                             failure.cause());
     }
     ++posted_;
 }
@@ -57,7 +51,7 @@ void CommitGroup::commit()
     if (!age_.isValid())
         return;
     try {
-        statements_.execute(dialect_.commitStatement());
+        dialect_.commit(statements_);
     } catch (...) {
         rollback();
         end(false);
@@ -65,6 +59,28 @@ void CommitGroup::commit()
     }
     sinceCommit_.start();
     end(true);
+}
+
+bool CommitGroup::endAfterFailure()
+{
+    if (!age_.isValid())
+        return true;
+    bool held = false;
+    try {
+        held = dialect_.holdsTransaction(statements_);
+    } catch (const std::exception&) {
+    }
+    if (held) {
+        try {
+            commit();
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    rollback();
+    end(false);
+    return false;
 }
 
 void CommitGroup::end(bool stored)
@@ -80,7 +96,7 @@ void CommitGroup::rollback()
 {
     try {
         // The engine may have ended the transaction already.
-        statements_.execute(dialect_.rollbackStatement());
+        dialect_.rollback(statements_);
     } catch (const std::exception&) {
     }
 }

@@ -18,8 +18,10 @@ class Statements;
 // so another client waiting to write gets in between two groups.
 //
 // Every group that ends is told to the listener with the number of rows it
-// held and whether they are now stored: a failed commit, or a failed write
-// after which the engine has rolled the group back, loses the whole group.
+// held and whether they are now stored: a failed commit, or a failed
+// statement after which the engine no longer holds the transaction (a
+// deadlock, a trigger's ROLLBACK, a full disk), loses the whole group, and
+// nothing is written after it in the transaction that read it.
 class CommitGroup {
 public:
     using Listener = std::function<void(int rows, bool stored)>;
@@ -30,12 +32,16 @@ public:
     void setListener(Listener listener) { listener_ = std::move(listener); }
 
     void begin();  // opens a group unless one is open
-    // Runs one row's write in the open group. When the write fails, the rows
-    // before it are committed if the engine still holds them, and the failure
-    // passes on with its cause.
+    // Runs one row's write in the open group. When the write fails, the group
+    // ends as endAfterFailure() ends it, and the failure passes on with its cause.
     void post(const std::function<void()>& write);
     bool due() const;  // the open group has waited its interval
     void commit();     // every posted row, now; throws the cause when it fails
+    // After a failed statement in the open group: commits the rows posted
+    // before it if the engine still holds them intact, else ends the group as
+    // lost. Returns whether they are stored; never throws.
+    bool endAfterFailure();
+    bool open() const { return age_.isValid(); }
 
 private:
     void end(bool stored);

@@ -13,6 +13,10 @@
 class Statements;
 class EDatabaseError;
 
+// How long a statement waits for another client's lock before it fails, on
+// either engine.
+inline constexpr std::chrono::milliseconds LockWait{15000};
+
 struct TableColumn {
     QString name;
     bool large;    // a large-object (BLOB) type: fetched one row at a time
@@ -63,9 +67,12 @@ public:
     // takes it, so that another client waiting to write gets its turn.
     virtual std::chrono::milliseconds writersTurn() const = 0;
     // A transaction whose reads already hold the right to write, and its ends.
-    virtual QString beginStatement() const = 0;
-    virtual QString commitStatement() const = 0;
-    virtual QString rollbackStatement() const = 0;
+    virtual void begin(Statements& session) const = 0;
+    virtual void commit(Statements& session) const = 0;
+    virtual void rollback(Statements& session) const = 0;
+    // After a failed statement in a transaction: whether the engine still
+    // holds it, every change made in it intact and committable.
+    virtual bool holdsTransaction(Statements& session) const = 0;
     // Makes the program's catalogue statements (sysdatabases, sysobjects) work.
     virtual void prepareSession(Statements& session, const ConnectionSettings& settings) const = 0;
     // The schema of the base table the name stands for; nullopt for unknown

@@ -213,7 +213,7 @@ QVariant ResultSet::value(int field)
         return ExactText(slot(f.textSlot).toByteArray());
     if (f.kind != Kind::BlobOnDemand || held.isNull())
         return held;
-    const std::optional<QByteArray> bytes = fetch(f, false);
+    const std::optional<QByteArray> bytes = fetch(currentKey(), f, false);
     if (!bytes)
         throw EDatabaseError(rowLost());
     return *bytes;
@@ -303,10 +303,10 @@ QString ResultSet::rowCondition(const std::vector<QVariant>& key, QVariantList& 
     return QStringLiteral("%1 and case when %1 then case when %2 then 1 end end = 1").arg(found.join(and_), digests.join(and_));
 }
 
-std::optional<QByteArray> ResultSet::fetch(const Field& field, bool forUpdate)
+std::optional<QByteArray> ResultSet::fetch(const std::vector<QVariant>& key, const Field& field, bool forUpdate)
 {
     QVariantList parameters;
-    const QString condition = rowCondition(currentKey(), parameters);
+    const QString condition = rowCondition(key, parameters);
     const Session::Rows found = session_.select(
         session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, forUpdate),
         parameters);
@@ -330,7 +330,7 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
     if (!table_ || f.kind != Kind::BlobOnDemand)
         throw failure(QStringLiteral("Cannot modify a read-only dataset"));
     session_.commits().begin();
-    const std::optional<QByteArray> bytes = fetch(f, true);
+    const std::optional<QByteArray> bytes = fetch(currentKey(), f, true);
     // Another client changed or removed it since the rows were read: its
     // value is the one to keep.
     const QVariant& size = slot(f.slot);
@@ -338,6 +338,16 @@ std::optional<QByteArray> ResultSet::readForUpdate(int field)
         (blobHeadKnown(field) && !bytes->startsWith(slot(f.headSlot).toByteArray())))
         return std::nullopt;
     return bytes;
+}
+
+std::optional<QByteArray> ResultSet::readForUpdate(const HeldRow& row, int field)
+{
+    checkLarge(field);
+    const Field& f = fields_[field];
+    if (!table_ || f.kind != Kind::BlobOnDemand || row.key_.size() != table_->key.size())
+        throw failure(QStringLiteral("Cannot modify a read-only dataset"));
+    session_.commits().begin();
+    return fetch(row.key_, f, true);
 }
 
 namespace {

@@ -55,6 +55,9 @@ public:
     // can change it before our write; nullopt when it is no longer what the
     // row showed when the rows were read.
     std::optional<QByteArray> readForUpdate(int field);
+    // The value as a held row holds it now, read in the open commit group;
+    // nullopt when the row is gone.
+    std::optional<QByteArray> readForUpdate(const HeldRow& row, int field);
     // The current row's key as text, e.g. `ID=42` or `code='A-1', n=2`: equal
     // texts are the same row. Throws when the table has no key that names
     // each row on its own.
@@ -104,7 +107,7 @@ private:
     std::vector<QVariant> currentKey() const;
     QString rowCondition(const std::vector<QVariant>& key, QVariantList& parameters) const;
     void update(const QStringList& assignments, const std::vector<QVariant>& key, QVariantList parameters);
-    std::optional<QByteArray> fetch(const Field& field, bool forUpdate);  // nullopt: no such row
+    std::optional<QByteArray> fetch(const std::vector<QVariant>& key, const Field& field, bool forUpdate);  // nullopt: no such row
     void recordPosted();
     EDatabaseError failure(const QString& text) const;
 

@@ -38,7 +38,7 @@ std::unique_ptr<Dialect> openEmbedded(const QString& connectionName, const Conne
                                      .arg(settings.InitialCatalog, settings.DataSource));
         // Other clients' writes are waited for as a server would queue them;
         // only a lock held this long stops the run.
-        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=15000"));
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(LockWait.count()));
         database.setDatabaseName(SqliteFileUri(QFileInfo(*file).absoluteFilePath()));
     }
     if (!database.open())
@@ -46,12 +46,26 @@ std::unique_ptr<Dialect> openEmbedded(const QString& connectionName, const Conne
     return std::make_unique<SqliteDialect>();
 }
 
-QString dbmsName(const QSqlDatabase& database)
+// The ODBC connection handle; null for other drivers.
+SQLHANDLE odbcConnection(const QSqlDatabase& database)
 {
     const QVariant handle = database.driver()->handle();
     if (handle.metaType() != QMetaType::fromType<SQLHANDLE>())
+        return nullptr;
+    return *static_cast<const SQLHANDLE*>(handle.constData());
+}
+
+void setAutocommit(const QSqlDatabase& database)
+{
+    if (const SQLHANDLE connection = odbcConnection(database))
+        SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+}
+
+QString dbmsName(const QSqlDatabase& database)
+{
+    const SQLHANDLE connection = odbcConnection(database);
+    if (!connection)
         return {};
-    const SQLHANDLE connection = *static_cast<const SQLHANDLE*>(handle.constData());
     std::array<SQLWCHAR, 256> name{};
     SQLSMALLINT length = 0;
     if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name.data(), SQLSMALLINT(sizeof name), &length)))
@@ -137,4 +151,30 @@ Session::Rows Session::select(const QString& statement, const QVariantList& para
     if (query.lastError().isValid())
         throw SqlError(query.lastError());
     return rows;
+}
+
+void Session::beginTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        throw SqlError(db.lastError());
+}
+
+void Session::commitTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.commit())
+        throw SqlError(db.lastError());
+}
+
+void Session::rollbackTransaction()
+{
+    QSqlDatabase db = database();
+    if (db.rollback())
+        return;
+    const EDatabaseError failure = SqlError(db.lastError());
+    // Qt leaves autocommit off when SQLEndTran fails: the next statements
+    // would run in a transaction nobody ends, or in none at all.
+    setAutocommit(db);
+    throw failure;
 }

@@ -27,6 +27,9 @@ public:
 
     QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) override;
     Rows select(const QString& statement, const QVariantList& parameters = {}) override;
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
 
 private:
     explicit Session(const QString& connectionName);

@@ -2,10 +2,21 @@
 
 #include "data/DataErrors.h"
 
+#include <QRegularExpression>
 #include <QSqlError>
 
-// The server's or driver's own text for a failed call.
+// The server's or driver's own text for a failed call, and whether another
+// client's locks caused it (SQL Server's errors 1205 and 1222).
 inline EDatabaseError SqlError(const QSqlError& error)
 {
-    return EDatabaseError(error.databaseText().isEmpty() ? error.text() : error.databaseText());
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    // Qt joins the numbers of the driver's diagnostic records.
+    EDatabaseError::Cause cause = EDatabaseError::Cause::Other;
+    for (const QString& number : error.nativeErrorCode().split(QRegularExpression(QStringLiteral("[^0-9]+")), Qt::SkipEmptyParts)) {
+        if (number == QLatin1String("1205"))
+            cause = EDatabaseError::Cause::Deadlock;
+        else if (number == QLatin1String("1222") && cause == EDatabaseError::Cause::Other)
+            cause = EDatabaseError::Cause::LockTimeout;
+    }
+    return EDatabaseError(text, cause);
 }

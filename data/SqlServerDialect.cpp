@@ -241,20 +241,30 @@ std::chrono::milliseconds SqlServerDialect::writersTurn() const
     return std::chrono::milliseconds(0);
 }
 
-QString SqlServerDialect::beginStatement() const
+// ODBC asks applications to end transactions through the driver: a COMMIT
+// sent as a statement in autocommit mode leaves the driver's idea of the
+// transaction and the server's apart.
+void SqlServerDialect::begin(Statements& session) const
 {
-    return QStringLiteral("BEGIN TRANSACTION");
+    session.beginTransaction();
 }
 
-QString SqlServerDialect::commitStatement() const
+void SqlServerDialect::commit(Statements& session) const
 {
-    return QStringLiteral("COMMIT TRANSACTION");
+    session.commitTransaction();
 }
 
-QString SqlServerDialect::rollbackStatement() const
+void SqlServerDialect::rollback(Statements& session) const
 {
-    // A trigger or a deadlock may have ended the transaction already.
-    return QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION");
+    session.rollbackTransaction();
+}
+
+// A deadlock victim's transaction is gone (1205), a lock timeout leaves it
+// open (1222), XACT_ABORT or a severe error may leave it uncommittable (-1).
+bool SqlServerDialect::holdsTransaction(Statements& session) const
+{
+    const Statements::Rows state = session.select(QStringLiteral("SELECT XACT_STATE()"));
+    return !state.values.empty() && state.values.front()[0].toInt() == 1;
 }
 
 void SqlServerDialect::prepareSession(Statements& session, const ConnectionSettings&) const
@@ -262,6 +272,9 @@ void SqlServerDialect::prepareSession(Statements& session, const ConnectionSetti
     // Without it image and (max) values arrive cut to 4096 bytes: Microsoft's
     // drivers raise the limit at connect, FreeTDS does not.
     session.execute(QStringLiteral("SET TEXTSIZE 2147483647"));
+    // A row another client keeps locked fails our statement (1222) instead
+    // of stopping the run without a word; the wait is the embedded server's.
+    session.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(LockWait.count()));
 }
 
 std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, const QStringList& name) const

@@ -60,19 +60,35 @@ std::chrono::milliseconds SqliteDialect::writersTurn() const
 // before our write. A plain BEGIN holds only a read lock: another client's
 // transaction can take the write lock first, and SQLite then fails our write
 // at once with "database is locked" (a deadlock it will not wait out).
-QString SqliteDialect::beginStatement() const
+// Qt's transaction() would send a plain BEGIN: the statements stay ours.
+void SqliteDialect::begin(Statements& session) const
 {
-    return QStringLiteral("begin immediate");
+    session.execute(QStringLiteral("begin immediate"));
 }
 
-QString SqliteDialect::commitStatement() const
+void SqliteDialect::commit(Statements& session) const
 {
-    return QStringLiteral("commit");
+    session.execute(QStringLiteral("commit"));
 }
 
-QString SqliteDialect::rollbackStatement() const
+void SqliteDialect::rollback(Statements& session) const
 {
-    return QStringLiteral("rollback");
+    session.execute(QStringLiteral("rollback"));
+}
+
+// A full disk, an I/O error or a lock SQLite would not wait for rolls the
+// whole transaction back; SQLite refuses BEGIN only inside a transaction.
+bool SqliteDialect::holdsTransaction(Statements& session) const
+{
+    try {
+        session.execute(QStringLiteral("begin"));
+    } catch (const EDatabaseError& error) {
+        if (QString::fromUtf8(error.what()).contains(QLatin1String("within a transaction")))
+            return true;
+        throw;
+    }
+    session.execute(QStringLiteral("rollback"));
+    return false;
 }
 
 void SqliteDialect::prepareSession(Statements& session, const ConnectionSettings& settings) const

@@ -8,9 +8,10 @@ class SqliteDialect : public Dialect {
 public:
     std::chrono::milliseconds commitInterval() const override;
     std::chrono::milliseconds writersTurn() const override;
-    QString beginStatement() const override;
-    QString commitStatement() const override;
-    QString rollbackStatement() const override;
+    void begin(Statements& session) const override;
+    void commit(Statements& session) const override;
+    void rollback(Statements& session) const override;
+    bool holdsTransaction(Statements& session) const override;
     void prepareSession(Statements& session, const ConnectionSettings& settings) const override;
     std::optional<TableSchema> describeTable(Statements& session, const QStringList& name) const override;
     QString blobSizeExpression(const QString& quotedColumn) const override;

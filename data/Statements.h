@@ -24,6 +24,13 @@ public:
     // a second statement while one has rows to give).
     virtual Rows select(const QString& statement, const QVariantList& parameters = {}) = 0;
 
+    // A transaction through the driver (autocommit off, then SQLEndTran),
+    // as ODBC asks of applications; each throws EDatabaseError. After a
+    // failed rollback the driver is back in autocommit all the same.
+    virtual void beginTransaction() = 0;
+    virtual void commitTransaction() = 0;
+    virtual void rollbackTransaction() = 0;
+
 protected:
     ~Statements() = default;
 };

@@ -51,6 +51,23 @@ bool TConnection::CommitDue() const
     return session_ && session_->commits().due();
 }
 
+bool TConnection::HoldsTransaction()
+{
+    if (!session_ || !session_->commits().open())
+        return false;
+    try {
+        return session_->dialect().holdsTransaction(*session_);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TConnection::EndGroupAfterFailure()
+{
+    if (session_)
+        session_->commits().endAfterFailure();
+}
+
 void TConnection::OnCommitGroupEnd(std::function<void(int rows, bool stored)> listener)
 {
     commitListener_ = std::move(listener);

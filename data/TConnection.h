@@ -39,6 +39,13 @@ public:
     void CommitPosted();  // makes every posted row durable now
     // Whether the posted rows have waited long enough to be committed together.
     bool CommitDue() const;
+    // After a failed statement: whether the open group's transaction is still
+    // held intact, so that values read in it may still be written in it.
+    bool HoldsTransaction();
+    // After a failed statement: commits the rows posted before it if the
+    // engine still holds them, else ends their group as lost (the listener
+    // hears which). Never throws.
+    void EndGroupAfterFailure();
     // Told of every group of posted rows that ends, on this session and any
     // later one: how many rows it held and whether they are stored (false:
     // rolled back, lost). An empty function stops the telling.

@@ -102,9 +102,20 @@ HeldRow TQuery::HoldRow() const
     return open().hold();
 }
 
+std::optional<QByteArray> TQuery::ReadForUpdate(const HeldRow& row, const TField& field)
+{
+    checkOwnField(field);
+    return open().readForUpdate(row, field.column_);
+}
+
 void TQuery::PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes)
+{
+    checkOwnField(field);
+    open().postTo(row, field.column_, bytes);
+}
+
+void TQuery::checkOwnField(const TField& field) const
 {
     if (field.source_ != static_cast<const ResultSource*>(this))
         throw EDatabaseError(name_ + QStringLiteral(": the field belongs to another query"));
-    open().postTo(row, field.column_, bytes);
 }

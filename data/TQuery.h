@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class ResultSet;
 
@@ -49,11 +50,15 @@ public:
     // The current row, to write to after the walk has moved on: a job reads
     // a value, converts it while later rows are read, then writes it back.
     HeldRow HoldRow() const;
+    // The value of `field` in that row as it is now, held against other
+    // writers until the posted rows are committed; nullopt when the row is gone.
+    std::optional<QByteArray> ReadForUpdate(const HeldRow& row, const TField& field);
     // Posts `bytes` as the value of `field` in that row (empty: NULL).
     void PostToRow(const HeldRow& row, const TField& field, const QByteArray& bytes);
 
 private:
     ResultSet& open() const override;
+    void checkOwnField(const TField& field) const;
     void discard() override;  // drops the result and any unposted edit
 
     QString name_;

@@ -1,9 +1,12 @@
 #include "job/PassRunner.h"
 
 #include "job/ImageTable.h"
+#include "data/DataErrors.h"
 #include "data/UDataModule.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 PassRunner::PassRunner(TDataModule1& dataModule, const std::atomic<bool>* stop,
@@ -36,21 +39,41 @@ bool PassRunner::run(const PicturePass& pass, const Steps& steps)
         for (query.First(); !query.Eof(); query.Next()) {
             if ((stopped = stop_ && *stop_))
                 break;
-            steps.visit();
+            retrying(steps.visit);
         }
-        steps.writeInHand();
+        retrying([&] {
+            steps.writeInHand();
+            commit();
+        });
     } catch (...) {
         // The values in hand are not written; those written before stay,
         // unless the engine has rolled them back, which the listener hears.
+        connection.EndGroupAfterFailure();
         steps.abandon();
-        try {
-            connection.CommitPosted();
-        } catch (const std::exception&) {
-        }
         throw;
     }
-    commit();
     return !stopped;
+}
+
+void PassRunner::retrying(const std::function<void()>& step)
+{
+    for (int attempt = 1;; ++attempt) {
+        try {
+            step();
+            return;
+        } catch (const EDatabaseError& error) {
+            if (!error.lockConflict() || !steps_->lost)
+                throw;
+            if (attempt == lockConflictTries)
+                throw EDatabaseError(QStringLiteral("%1 (given up after %2 tries)").arg(QString::fromUtf8(error.what())).arg(attempt),
+                                     error.cause());
+            dataModule_.con1.EndGroupAfterFailure();
+            steps_->lost();
+            ++retries_;
+            // Deadlocks between the same clients tend to repeat at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(250) * (1 << (attempt - 1)));
+        }
+    }
 }
 
 std::optional<QByteArray> PassRunner::readForWriting(const TField& field)
@@ -64,11 +87,12 @@ std::optional<QByteArray> PassRunner::readForWriting(const TField& field)
 
 void PassRunner::commit()
 {
+    const QString where = QStringLiteral("column %1, committing the values written").arg(pass_->column);
     try {
         dataModule_.con1.CommitPosted();
+    } catch (const EDatabaseError& error) {
+        throw error.at(where);
     } catch (const std::exception& error) {
-        throw std::runtime_error(QStringLiteral("column %1, committing the values written: %2")
-                                     .arg(pass_->column, QString::fromUtf8(error.what()))
-                                     .toStdString());
+        throw std::runtime_error((where + QStringLiteral(": ") + QString::fromUtf8(error.what())).toStdString());
     }
 }

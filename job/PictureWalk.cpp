@@ -1,9 +1,11 @@
 #include "job/PictureWalk.h"
 
 #include "job/ImageTable.h"
+#include "data/DataErrors.h"
 #include "data/UDataModule.h"
 
 #include <exception>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -26,14 +28,18 @@ std::runtime_error Located(const QString& where, const std::exception& error)
     return std::runtime_error(QStringLiteral("%1: %2").arg(where, QString::fromUtf8(error.what())).toStdString());
 }
 
-// Runs one step on a value; its failure names the row and column.
+// Runs one step on a value; its failure names the row and column, and a
+// database's failure keeps its cause.
 template <class Step>
 auto AtValue(const QString& row, const QString& column, Step step)
 {
+    const auto where = [&] { return QStringLiteral("%1, column %2").arg(row, column); };
     try {
         return step();
+    } catch (const EDatabaseError& error) {
+        throw error.at(where());
     } catch (const std::exception& error) {
-        throw Located(QStringLiteral("%1, column %2").arg(row, column), error);
+        throw Located(where(), error);
     }
 }
 
@@ -68,8 +74,13 @@ void PictureWalk::run()
                     pass->field.CheckPictureColumn();
                 },
             .visit = [&] { visit(*pass); },
-            .writeInHand = [&] { storeAll(*pass); },
+            .writeInHand =
+                [&] {
+                    readAgain(*pass);
+                    storeAll(*pass);
+                },
             .abandon = [&] { abandon(); },
+            .lost = options_.dryRun ? std::function<void()>() : [&] { lost(); },
         });
     }
     throwLogFailure();
@@ -78,6 +89,10 @@ void PictureWalk::run()
 void PictureWalk::visit(Pass& pass)
 {
     throwLogFailure();
+    readAgain(pass);
+    if (std::exchange(resuming_, false) && rowTaken_)
+        return;
+    rowTaken_ = false;
     ColumnTally& tally = columns_[pass.columnIndex];
     const QString rowName = RowName(pass.bce01);
     VisitedValue value = visited(pass, rowName);
@@ -85,6 +100,7 @@ void PictureWalk::visit(Pass& pass)
         const ValueKind kind = KindWithoutFetching(pass.field);
         tally.Add(kind, value.bytes, value.bytes);
         record(value, kind, value.bytes);
+        rowTaken_ = true;
         options_.valueDone();
         return;
     }
@@ -96,6 +112,7 @@ void PictureWalk::visit(Pass& pass)
     if (nothingToDo) {
         tally.Add(*nothingToDo, value.bytes, value.bytes);
         record(value, *nothingToDo, value.bytes);
+        rowTaken_ = true;
         options_.valueDone();
         return;
     }
@@ -109,19 +126,26 @@ void PictureWalk::visit(Pass& pass)
                 value.rowDigest = RowDigestBesidesPictures(query);
         });
     }
-    // Up to capacity() pictures convert while this one was read; the oldest
-    // is written while this one converts.
-    std::optional<std::pair<InHand, std::optional<QByteArray>>> oldest;
+    InHand read{row, rowName, pass.bce01.AsString(), value, options_.log ? *bmp : QByteArray()};
+    rowTaken_ = true;
+    convert(pass, std::move(read), std::move(*bmp));
+}
+
+// Up to capacity() pictures convert while this one was read; the oldest is
+// written while this one converts.
+void PictureWalk::convert(Pass& pass, InHand value, QByteArray bmp)
+{
+    std::optional<std::optional<QByteArray>> oldest;
     if (!inHand_.empty() && int(inHand_.size()) >= converter_.capacity())
-        oldest = takeOldest(pass);
-    inHand_.push_back({row, rowName, value, options_.log ? *bmp : QByteArray()});
-    AtValue(rowName, pass.column, [&] { converter_.start(pass.bce01.AsString(), std::move(*bmp)); });
+        oldest = finishOldest(pass);
+    const QString rowName = value.rowName;
+    const QString bce01 = value.bce01;
+    inHand_.push_back(std::move(value));
+    AtValue(rowName, pass.column, [&] { converter_.start(bce01, std::move(bmp)); });
     if (oldest)
-        store(pass, oldest->first, oldest->second);
-    if (converter_.capacity() == 0) {
-        const auto current = takeOldest(pass);
-        store(pass, current.first, current.second);
-    }
+        storeOldest(pass, *oldest);
+    if (converter_.capacity() == 0)
+        storeOldest(pass, finishOldest(pass));
 }
 
 VisitedValue PictureWalk::visited(const Pass& pass, const QString& rowName) const
@@ -141,18 +165,26 @@ std::optional<QByteArray> PictureWalk::readValue(Pass& pass, const QString& rowN
             return AtValue(rowName, pass.column, [&] { return std::optional<QByteArray>(pass.field.AsBytes()); });
         return AtValue(rowName, pass.column, [&] { return runner_.readForWriting(pass.field); });
     } catch (const std::exception&) {
-        recordFailure(value);
-        // The rows before this one are written, as a run one row at a time would have.
-        storeAll(pass);
+        failedRead_ = value;
+        // The rows before this one are written, as a run one row at a time
+        // would have, but only in the transaction that read them: after a
+        // deadlock the server has dropped it, and their locks with it.
+        if (dataModule_.con1.HoldsTransaction())
+            storeAll(pass);
         throw;
     }
 }
 
-std::pair<PictureWalk::InHand, std::optional<QByteArray>> PictureWalk::takeOldest(const Pass& pass)
+std::optional<QByteArray> PictureWalk::finishOldest(const Pass& pass)
 {
-    const InHand oldest = inHand_.front();
+    return AtValue(inHand_.front().rowName, pass.column, [&] { return converter_.finish(); });
+}
+
+// The oldest value stays in hand until its write has succeeded.
+void PictureWalk::storeOldest(Pass& pass, const std::optional<QByteArray>& jpeg)
+{
+    store(pass, inHand_.front(), jpeg);
     inHand_.pop_front();
-    return {oldest, AtValue(oldest.rowName, pass.column, [&] { return converter_.finish(); })};
 }
 
 void PictureWalk::store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg)
@@ -166,55 +198,102 @@ void PictureWalk::store(Pass& pass, const InHand& value, const std::optional<QBy
         tally.Add(ValueKind::Bitmap, bytes, jpeg->size());
         record(value.value, ValueKind::Bitmap, jpeg->size());
     } else {
-        try {
-            AtValue(value.rowName, pass.column, [&] {
-                // The way back is kept before the write that needs it.
-                if (options_.log)
-                    options_.log->beforeWrite(value.value, value.original, *jpeg);
-                dataModule_.qry1.PostToRow(*value.row, pass.field, *jpeg);
-            });
-        } catch (const std::exception&) {
-            recordFailure(value.value);
-            throw;
-        }
-        uncommitted_.push_back({pass.columnIndex, value.value, jpeg->size()});
+        AtValue(value.rowName, pass.column, [&] {
+            // The way back is kept before the write that needs it.
+            if (options_.log)
+                options_.log->beforeWrite(value.value, value.original, *jpeg);
+            dataModule_.qry1.PostToRow(*value.row, pass.field, *jpeg);
+        });
+        uncommitted_.push_back({pass.columnIndex, value, jpeg->size()});
     }
     options_.valueDone();
 }
 
 void PictureWalk::storeAll(Pass& pass)
 {
-    while (!inHand_.empty()) {
-        const auto oldest = takeOldest(pass);
-        store(pass, oldest.first, oldest.second);
+    while (!inHand_.empty())
+        storeOldest(pass, finishOldest(pass));
+}
+
+// Values read in a group the engine dropped are read again under lock, in
+// row order: another client may have changed them meanwhile.
+void PictureWalk::readAgain(Pass& pass)
+{
+    ColumnTally& tally = columns_[pass.columnIndex];
+    while (!readAgain_.empty()) {
+        InHand& value = readAgain_.front();
+        std::optional<QByteArray> bmp =
+            AtValue(value.rowName, pass.column, [&] { return dataModule_.qry1.ReadForUpdate(*value.row, pass.field); });
+        if (!bmp || !StartsLikeBitmap(*bmp)) {
+            const ValueKind kind = !bmp ? ValueKind::ChangedMeanwhile : KindOfNonBitmap(*bmp);
+            const qint64 bytes = bmp ? bmp->size() : value.value.bytes;
+            tally.Add(kind, bytes, bytes);
+            record(value.value, kind, bytes);
+            readAgain_.pop_front();
+            options_.valueDone();
+            continue;
+        }
+        InHand again = std::move(value);
+        readAgain_.pop_front();
+        again.value.bytes = bmp->size();
+        if (options_.log)
+            again.original = *bmp;
+        convert(pass, std::move(again), std::move(*bmp));
     }
 }
 
-// The pictures in hand are not written; the tallies show what the engine kept.
+// After a failure: the pictures in hand are not written; the tallies show
+// what the engine kept.
 void PictureWalk::abandon()
 {
     converter_.abandon();
+    if (failedRead_)
+        recordFailure(*std::exchange(failedRead_, std::nullopt));
+    const int undone = int(lost_.size());
+    for (const Written& written : lost_)
+        recordFailure(written.value.value);
     for (const InHand& abandoned : inHand_)
         recordFailure(abandoned.value);
+    for (const InHand& abandoned : readAgain_)
+        recordFailure(abandoned.value);
+    lost_.clear();
     inHand_.clear();
+    readAgain_.clear();
+    if (undone > 0)
+        options_.valuesUndone(undone);
+}
+
+// After a lock conflict: what the ended group did not store is read again
+// when the walk goes on, before the row it was at.
+void PictureWalk::lost()
+{
+    converter_.abandon();
+    std::deque<InHand> again;
+    for (Written& written : lost_)
+        again.push_back(std::move(written.value));
+    if (!lost_.empty())
+        options_.valuesUndone(int(lost_.size()));
+    lost_.clear();
+    std::move(inHand_.begin(), inHand_.end(), std::back_inserter(again));
+    std::move(readAgain_.begin(), readAgain_.end(), std::back_inserter(again));
+    inHand_.clear();
+    readAgain_ = std::move(again);
+    failedRead_.reset();
+    resuming_ = true;
 }
 
 void PictureWalk::settle(int rows, bool stored)
 {
-    int undone = 0;
     for (; rows > 0 && !uncommitted_.empty(); --rows) {
-        const Written written = uncommitted_.front();
+        Written written = std::move(uncommitted_.front());
         uncommitted_.pop_front();
         if (stored) {
-            columns_[written.column].Add(ValueKind::Bitmap, written.value.bytes, written.bytesAfter);
-            record(written.value, ValueKind::Bitmap, written.bytesAfter);
+            columns_[written.column].Add(ValueKind::Bitmap, written.value.value.bytes, written.bytesAfter);
+            record(written.value.value, ValueKind::Bitmap, written.bytesAfter);
         } else {
-            ++undone;
-            recordFailure(written.value);
+            lost_.push_back(std::move(written));
         }
     }
-    if (undone > 0)
-        options_.valuesUndone(undone);
 }
 
 // The log is told from inside the data layer's commit listener too: its own

@@ -61,27 +61,34 @@ public:
 
     bool stopped() const { return stopped_; }  // a stop request left values unvisited
     const std::vector<ColumnTally>& tallies() const { return columns_; }
+    // Values read again after a lock conflict (a deadlock, a lock timeout).
+    int retries() const { return runner_.retries(); }
 
 private:
     struct Pass;
     struct InHand {
         std::optional<HeldRow> row;  // where its JPEG goes; none in a dry run
         QString rowName;             // as failures name it
+        QString bce01;               // as the converter names it
         VisitedValue value;
         QByteArray original;  // kept for the log only
     };
     struct Written {
         int column;
-        VisitedValue value;
+        InHand value;
         qint64 bytesAfter;
     };
 
     void visit(Pass& pass);
     std::optional<QByteArray> readValue(Pass& pass, const QString& rowName, const VisitedValue& value);
-    std::pair<InHand, std::optional<QByteArray>> takeOldest(const Pass& pass);
+    void convert(Pass& pass, InHand value, QByteArray bmp);
+    std::optional<QByteArray> finishOldest(const Pass& pass);
+    void storeOldest(Pass& pass, const std::optional<QByteArray>& jpeg);
     void store(Pass& pass, const InHand& value, const std::optional<QByteArray>& jpeg);
     void storeAll(Pass& pass);
+    void readAgain(Pass& pass);
     void abandon();
+    void lost();
     void settle(int rows, bool stored);
     VisitedValue visited(const Pass& pass, const QString& rowName) const;
     void record(const VisitedValue& value, ValueKind kind, qint64 bytesAfter);
@@ -94,6 +101,11 @@ private:
     PassRunner runner_;
     std::deque<InHand> inHand_;         // started in the converter, oldest first
     std::deque<Written> uncommitted_;  // written in the open commit group
+    std::deque<Written> lost_;         // written in a group the engine dropped
+    std::deque<InHand> readAgain_;     // read in a lost group, to be read again under lock
+    std::optional<VisitedValue> failedRead_;  // the value whose read failed
+    bool resuming_ = false;  // the current row's visit runs again after a lock conflict
+    bool rowTaken_ = false;  // the current row's value is tallied or in hand
     std::vector<ColumnTally> columns_;
     bool stopped_ = false;
     std::exception_ptr logFailure_;  // the log's first failure, not yet thrown

@@ -61,6 +61,8 @@ void RestoreRun::run()
             .visit = [&] { visit(*pass); },
             .writeInHand = [] {},
             .abandon = [] {},
+            // Restore writes each value right after its read: a conflict stops it.
+            .lost = {},
         });
         if (stopped_)
             return;

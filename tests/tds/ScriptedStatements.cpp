@@ -135,6 +135,7 @@ private:
     }
 
     Handler select(const QRegularExpressionMatch& m);
+    std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows);
     StatementReply object(const QString& name) const;
     StatementReply columns(const QString& name) const;
     StatementReply keys(const QString& name) const;
@@ -181,8 +182,13 @@ Handler Request::select(const QRegularExpressionMatch& m)
         by.expectEnd();
     }
 
-    return [this, top, items, count, condition, order] {
+    const bool updateLock = m.captured(u"hints").contains(QLatin1String("updlock"), Qt::CaseInsensitive);
+    return [this, top, items, count, condition, order, updateLock] {
         std::vector<size_t> rows = matchingRows(condition);
+        if (updateLock) {
+            if (std::optional<StatementReply> refused = lockRefused(rows))
+                return std::vector<StatementReply>{*refused};
+        }
         std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {
             for (const auto& by : order) {
                 if (const int o = by(a, b))
@@ -215,6 +221,37 @@ Handler Request::select(const QRegularExpressionMatch& m)
         reply.count = qint64(reply.result->rows.size());
         return std::vector<StatementReply>{reply};
     };
+}
+
+std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& rows)
+{
+    auto& locks = table_.otherSessionLocks;
+    const auto lock = std::find_if(locks.begin(), locks.end(), [&](const ScriptedTable::OtherSessionLock& l) {
+        return std::find(rows.begin(), rows.end(), size_t(l.row - 1)) != rows.end();
+    });
+    if (lock == locks.end())
+        return std::nullopt;
+    StatementReply reply;
+    if (lock->deadlock) {
+        reply = failed(1205, QStringLiteral("Transaction (Process ID 53) was deadlocked on lock resources with another process "
+                                            "and has been chosen as the deadlock victim. Rerun the transaction."));
+        reply.error->severity = 13;
+        if (session_.inTransaction)
+            reply.transaction = 'R';
+        session_.pending.clear();
+        session_.inTransaction = false;
+    } else if (!session_.lockTimeout || *session_.lockTimeout < 0) {
+        return failed(50000, QStringLiteral("The session never set LOCK_TIMEOUT: SQL Server would wait for ever here"));
+    } else {
+        reply = failed(1222, QStringLiteral("Lock request time out period exceeded."));
+    }
+    if (--lock->times == 0) {
+        const auto release = lock->release;
+        locks.erase(lock);
+        if (release)
+            release(table_);
+    }
+    return reply;
 }
 
 Handler Request::write(const QRegularExpressionMatch& m)
@@ -361,6 +398,16 @@ std::optional<Handler> Request::recognize(const QString& statement)
             return StatementReply{};
         });
     }
+    if ((m = whole(QStringLiteral(R"(set lock_timeout (-?\d+))"), statement)).hasMatch()) {
+        const qint64 timeout = m.captured(1).toLongLong();
+        return one([this, timeout] {
+            session_.lockTimeout = timeout;
+            return StatementReply{};
+        });
+    }
+    if (whole(QStringLiteral(R"(select xact_state\(\))"), statement).hasMatch()) {
+        return one([this] { return rowsReply({{{QString(), SqlType::SmallInt}}, {{QVariant(session_.inTransaction ? 1 : 0)}}}); });
+    }
     if ((m = whole(QStringLiteral(R"(set nocount (on|off))"), statement)).hasMatch()) {
         const bool on = m.captured(1).compare(QLatin1String("on"), Qt::CaseInsensitive) == 0;
         return one([this, on] {
@@ -454,7 +501,7 @@ std::optional<Handler> Request::recognize(const QString& statement)
         });
     }
     // Selects from the catalogue other than the ones above are unknown statements.
-    if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with\([\w,]*\))?(?: where ?(?<where>.+?))?(?: order by (?<order>.+))?)")
+    if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with(?<hints>\([\w,]*\)))?(?: where ?(?<where>.+?))?(?: order by (?<order>.+))?)")
                        .arg(objectName),
                    statement))
             .hasMatch())

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <functional>
+
 #include <map>
 #include <optional>
 #include <set>
@@ -89,6 +91,19 @@ struct ScriptedTable {
     };
     std::vector<UpdateTrigger> updateTriggers;
     std::optional<QString> insteadOfUpdate() const;  // the enabled INSTEAD OF UPDATE trigger's name
+    // Another session's lock on a row (by number): the next `times` reads of
+    // it WITH (UPDLOCK) fail as SQL Server fails them. A deadlock victim
+    // (1205) has its transaction rolled back; a lock wait past LOCK_TIMEOUT
+    // (1222) fails the statement alone, the transaction going on. A session
+    // that never set LOCK_TIMEOUT would wait for ever: answered with a
+    // failure that names it. Then the other session commits `release`.
+    struct OtherSessionLock {
+        int row;
+        int times;
+        bool deadlock;
+        std::function<void(ScriptedTable&)> release = {};
+    };
+    std::vector<OtherSessionLock> otherSessionLocks;
     QString serverVersion = SqlServer2022;
     // Plays Microsoft's ODBC drivers: parameters FreeTDS declares as
     // varbinary(max) arrive declared image, as Microsoft's drivers declare
@@ -110,6 +125,7 @@ struct ScriptedSession {
     qint64 textSize = 4096;  // SQL Server's default until the client sets it
     bool noCount = false;
     bool inTransaction = false;
+    std::optional<qint64> lockTimeout;  // milliseconds, as SET LOCK_TIMEOUT gave it
     std::map<std::pair<size_t, size_t>, QVariant> pending;  // (row, column) written in the open transaction
 };
 

@@ -191,7 +191,7 @@ std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& ki
     QString declared = declaration;
     if (server_.table_.microsoftParameterTypes)
         declareAsMicrosoft(declared, parameters);
-    server_.log_.push_back({number_, kind, text, declared, parameters});
+    server_.log_.push_back({number_, kind, text, declared, parameters, 0, session_.inTransaction});
     std::vector<StatementReply> replies = RunScripted(server_.table_, server_.failures_, session_, text, parameters);
     if (!replies.empty() && replies.back().error)
         server_.log_.back().error = replies.back().error->number;

@@ -21,6 +21,7 @@ struct LoggedStatement {
     QString declaration;  // the parameters as declared in a parameterised call
     std::vector<RpcParameter> parameters;
     int error = 0;  // the number of the error answered, 0 for none
+    bool inTransaction = false;  // the session had a transaction open when it arrived
 };
 
 // A TDS 7.4 server on 127.0.0.1 that answers the program's statements from a
