@@ -87,11 +87,15 @@ public:
     // The first `bytes` bytes of a value; where reading them would cost as
     // much as reading the whole value, any value longer than `bytes`.
     virtual QString blobHeadExpression(const QString& quotedColumn, int bytes) const = 0;
+    // How a read for writing takes its row: waiting for another client's
+    // lock on it, or passing rows others hold locked (a read that must scan
+    // would otherwise wait on every one of them).
+    enum class RowLock { None, Wait, SkipLocked };
     // Selects the stored size and the exact bytes of one column of the one row
-    // the condition names; `forUpdate` keeps the row locked for our write
-    // until the transaction ends.
+    // the condition names; a lock keeps the row ours for our write until the
+    // transaction ends.
     virtual QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
-                                   bool forUpdate) const = 0;
+                                   RowLock lock) const = 0;
     // Up to `rows` rows of "select <selectList> from <table> [where <condition>]"
     // in the order of `order`.
     virtual QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,

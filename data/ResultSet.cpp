@@ -307,9 +307,18 @@ std::optional<QByteArray> ResultSet::fetch(const std::vector<QVariant>& key, con
 {
     QVariantList parameters;
     const QString condition = rowCondition(key, parameters);
-    const Session::Rows found = session_.select(
-        session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, forUpdate),
-        parameters);
+    const auto select = [&](Dialect::RowLock lock) {
+        return session_.select(
+            session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, lock),
+            parameters);
+    };
+    // Without a key the server scans for the row: rows other clients hold
+    // locked are passed first, and waited for only when ours is among them.
+    Session::Rows found = !forUpdate         ? select(Dialect::RowLock::None)
+                          : table_->unique ? select(Dialect::RowLock::Wait)
+                                           : select(Dialect::RowLock::SkipLocked);
+    if (found.values.empty() && forUpdate && !table_->unique)
+        found = select(Dialect::RowLock::Wait);
     if (found.values.empty())
         return std::nullopt;
     const QVariant& stored = found.values.front()[0];

@@ -322,13 +322,15 @@ QString SqlServerDialect::blobHeadExpression(const QString& quotedColumn, int by
 }
 
 QString SqlServerDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
-                                         bool forUpdate) const
+                                         RowLock lock) const
 {
     // UPDLOCK keeps other writers off the row until our transaction ends,
-    // while readers go on.
+    // while readers go on. READPAST skips rows others hold locked.
+    const QString hints = lock == RowLock::Wait         ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)")
+                          : lock == RowLock::SkipLocked ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK, READPAST)")
+                                                        : QString();
     return QStringLiteral("select top (1) DATALENGTH(%1), %1 from %2%3 where %4")
-        .arg(quotedColumn, QuoteIdentifier(table.name),
-             forUpdate ? QStringLiteral(" WITH (UPDLOCK, ROWLOCK)") : QString(), condition);
+        .arg(quotedColumn, QuoteIdentifier(table.name), hints, condition);
 }
 
 QString SqlServerDialect::pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,

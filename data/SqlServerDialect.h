@@ -16,7 +16,7 @@ public:
     QString blobSizeExpression(const QString& quotedColumn) const override;
     QString blobHeadExpression(const QString& quotedColumn, int bytes) const override;
     QString fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
-                           bool forUpdate) const override;
+                           RowLock lock) const override;
     QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
                           const QString& order, int rows) const override;
     QString blobPlaceholder() const override;

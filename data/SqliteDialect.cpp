@@ -181,8 +181,9 @@ QString SqliteDialect::blobHeadExpression(const QString& quotedColumn, int bytes
 }
 
 // The transaction of the group holds the write lock already.
+// The write lock taken at BEGIN IMMEDIATE covers every row.
 QString SqliteDialect::fetchStatement(const TableSchema& table, const QString& quotedColumn, const QString& condition,
-                                      bool) const
+                                      RowLock) const
 {
     return QStringLiteral("select %1, %2 from %3 where %4")
         .arg(blobSizeExpression(quotedColumn), exactBytes(quotedColumn), QuoteIdentifier(table.name), condition);

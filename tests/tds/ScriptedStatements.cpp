@@ -183,10 +183,20 @@ Handler Request::select(const QRegularExpressionMatch& m)
     }
 
     const bool updateLock = m.captured(u"hints").contains(QLatin1String("updlock"), Qt::CaseInsensitive);
-    return [this, top, items, count, condition, order, updateLock] {
+    const bool readPast = m.captured(u"hints").contains(QLatin1String("readpast"), Qt::CaseInsensitive);
+    return [this, top, items, count, condition, order, updateLock, readPast] {
         std::vector<size_t> rows = matchingRows(condition);
-        if (updateLock) {
-            if (std::optional<StatementReply> refused = lockRefused(rows))
+        if (updateLock && readPast) {
+            std::erase_if(rows, [&](size_t r) {
+                return std::any_of(table_.otherSessionLocks.begin(), table_.otherSessionLocks.end(),
+                                   [&](const ScriptedTable::OtherSessionLock& l) { return size_t(l.row - 1) == r; });
+            });
+        } else if (updateLock) {
+            // A table without a unique index is scanned: the read meets every row's lock.
+            std::vector<size_t> touched = rows;
+            if (table_.key.empty())
+                touched = matchingRows(std::nullopt);
+            if (std::optional<StatementReply> refused = lockRefused(touched))
                 return std::vector<StatementReply>{*refused};
         }
         std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {

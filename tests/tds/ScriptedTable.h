@@ -91,8 +91,10 @@ struct ScriptedTable {
     };
     std::vector<UpdateTrigger> updateTriggers;
     std::optional<QString> insteadOfUpdate() const;  // the enabled INSTEAD OF UPDATE trigger's name
-    // Another session's lock on a row (by number): the next `times` reads of
-    // it WITH (UPDLOCK) fail as SQL Server fails them. A deadlock victim
+    // Another session's lock on a row (by number): the next `times` reads
+    // WITH (UPDLOCK) that meet it (those of the row, or any read of a table
+    // without a key, which is scanned) fail as SQL Server fails them, and
+    // reads WITH (READPAST) pass the row. A deadlock victim
     // (1205) has its transaction rolled back; a lock wait past LOCK_TIMEOUT
     // (1222) fails the statement alone, the transaction going on. A session
     // that never set LOCK_TIMEOUT would wait for ever: answered with a

@@ -381,6 +381,29 @@ private slots:
         }
     }
 
+    // A table without a key is scanned for each row read for writing: rows
+    // the application holds locked are passed, and waited for only when the
+    // row read is among them.
+    void keylessReadWaitsOnlyForItsOwnRow_data()
+    {
+        QTest::addColumn<int>("lockedRow");
+        QTest::addColumn<int>("times");
+        QTest::newRow("a row without bitmaps, held throughout") << 2 << 1000;
+        QTest::newRow("the row read, held past two timeouts") << 1 << 2;
+    }
+    void keylessReadWaitsOnlyForItsOwnRow()
+    {
+        QFETCH(int, lockedRow);
+        QFETCH(int, times);
+        ScriptedTable table = mixedTable(SqlType::VarBinaryMax, TableKey::None);
+        table.otherSessionLocks.push_back({lockedRow, times, false});
+        const BatchRun run = runOn(table);
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        const SessionCheck check = checkSessions(run.log);
+        QVERIFY2(check.violations.isEmpty(), qPrintable(check.violations.join(u'\n') + u'\n' + run.context));
+    }
+
     void dryRunTakesNoTransactionAndNoLock_data()
     {
         AddPictureColumnTypes();
