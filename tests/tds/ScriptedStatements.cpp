@@ -135,7 +135,7 @@ private:
     }
 
     Handler select(const QRegularExpressionMatch& m);
-    std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows);
+    std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows, bool write);
     StatementReply object(const QString& name) const;
     StatementReply columns(const QString& name) const;
     StatementReply keys(const QString& name) const;
@@ -196,7 +196,7 @@ Handler Request::select(const QRegularExpressionMatch& m)
             std::vector<size_t> touched = rows;
             if (table_.key.empty())
                 touched = matchingRows(std::nullopt);
-            if (std::optional<StatementReply> refused = lockRefused(touched))
+            if (std::optional<StatementReply> refused = lockRefused(touched, false))
                 return std::vector<StatementReply>{*refused};
         }
         std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {
@@ -233,11 +233,11 @@ Handler Request::select(const QRegularExpressionMatch& m)
     };
 }
 
-std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& rows)
+std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& rows, bool write)
 {
     auto& locks = table_.otherSessionLocks;
     const auto lock = std::find_if(locks.begin(), locks.end(), [&](const ScriptedTable::OtherSessionLock& l) {
-        return std::find(rows.begin(), rows.end(), size_t(l.row - 1)) != rows.end();
+        return l.atWrite == write && std::find(rows.begin(), rows.end(), size_t(l.row - 1)) != rows.end();
     });
     if (lock == locks.end())
         return std::nullopt;
@@ -290,6 +290,8 @@ Handler Request::write(const QRegularExpressionMatch& m)
         if (table_.auditTrigger)
             replies.push_back(rowsReply({{{QStringLiteral("audit"), SqlType::VarChar, 30}}, {{QVariant(QStringLiteral("BAC1 updated"))}}}));
         const std::vector<size_t> rows = matchingRows(condition);
+        if (std::optional<StatementReply> refused = lockRefused(rows, true))
+            return std::vector<StatementReply>{*refused};
         if (!rows.empty() && table_.rollbackTriggerRows.count(int(rows.front()) + 1)) {
             // The trigger's ROLLBACK takes the update and every uncommitted change
             // before it, leaves @@TRANCOUNT at 0 and aborts the rest of the batch.

@@ -104,6 +104,7 @@ struct ScriptedTable {
         int times;
         bool deadlock;
         std::function<void(ScriptedTable&)> release = {};
+        bool atWrite = false;  // meets the row's UPDATE (the other holds a shared lock) instead
     };
     std::vector<OtherSessionLock> otherSessionLocks;
     QString serverVersion = SqlServer2022;

@@ -330,11 +330,14 @@ private slots:
         QTest::addColumn<bool>("deadlock");
         QTest::addColumn<int>("times");
         QTest::addColumn<bool>("otherClientWrites");  // the other client changes the row when it lets go
+        QTest::addColumn<bool>("atWrite");            // the conflict meets the row's UPDATE instead
         for (const int jobs : {1, 2}) {
-            QTest::addRow("deadlock once, %d jobs", jobs) << jobs << true << 1 << false;
-            QTest::addRow("deadlock every time, %d jobs", jobs) << jobs << true << 100 << false;
-            QTest::addRow("lock timeout twice, then the other client's write, %d jobs", jobs) << jobs << false << 2 << true;
-            QTest::addRow("lock held past every timeout, %d jobs", jobs) << jobs << false << 100 << false;
+            QTest::addRow("deadlock at the write, %d jobs", jobs) << jobs << true << 1 << false << true;
+            QTest::addRow("lock timeout at the write, %d jobs", jobs) << jobs << false << 1 << false << true;
+            QTest::addRow("deadlock once, %d jobs", jobs) << jobs << true << 1 << false << false;
+            QTest::addRow("deadlock every time, %d jobs", jobs) << jobs << true << 100 << false << false;
+            QTest::addRow("lock timeout twice, then the other client's write, %d jobs", jobs) << jobs << false << 2 << true << false;
+            QTest::addRow("lock held past every timeout, %d jobs", jobs) << jobs << false << 100 << false << false;
         }
     }
     void lockConflictsReadTheGroupAgain()
@@ -343,11 +346,12 @@ private slots:
         QFETCH(bool, deadlock);
         QFETCH(int, times);
         QFETCH(bool, otherClientWrites);
+        QFETCH(bool, atWrite);
         constexpr int conflictRow = 3;
         ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, bitmapRows);
         std::vector<ImageRow> original = imageRows(table.rows());
         const QByteArray othersBitmap = stored::Bmp24(30, 20, 99);
-        table.otherSessionLocks.push_back({conflictRow, times, deadlock});
+        table.otherSessionLocks.push_back({conflictRow, times, deadlock, {}, atWrite});
         if (otherClientWrites) {
             const size_t bac02 = size_t(&table.column(QStringLiteral("BAC02")) - table.columns.data());
             table.otherSessionLocks.back().release = [=](ScriptedTable& t) { t.data[conflictRow - 1][bac02] = othersBitmap; };
