@@ -205,25 +205,74 @@ std::optional<QStringList> baseTable(Statements& session, const QStringList& nam
     return table;
 }
 
+struct UpdateTrigger {
+    QString name;
+    bool insteadOf;
+};
+
+// The enabled triggers an UPDATE of the table fires (event type 2 in sys.events).
+std::vector<UpdateTrigger> updateTriggers(Statements& session, const QStringList& tableName)
+{
+    const Statements::Rows found = session.select(
+        QStringLiteral("select t.name, t.is_instead_of_trigger from sys.triggers t "
+                       "join sys.trigger_events e on e.object_id = t.object_id "
+                       "where t.parent_id = OBJECT_ID(?) and t.is_disabled = 0 and e.type = 2 "
+                       "order by t.is_instead_of_trigger desc, t.name"),
+        {QuoteIdentifier(tableName)});
+    std::vector<UpdateTrigger> triggers;
+    for (const auto& row : found.values)
+        triggers.push_back({row[0].toString(), row[1].toBool()});
+    return triggers;
+}
+
 // OUTPUT sees the row an INSTEAD OF UPDATE trigger was handed, not what it
 // stored: a value it kept as a bitmap would be counted as converted. A table
-// has at most one. Event type 2 is UPDATE (sys.events).
+// has at most one.
 void refuseInsteadOfUpdate(Statements& session, const QStringList& tableName)
 {
-    const Statements::Rows triggers = session.select(
-        QStringLiteral("select t.name from sys.triggers t join sys.trigger_events e on e.object_id = t.object_id "
-                       "where t.parent_id = OBJECT_ID(?) and t.is_instead_of_trigger = 1 and t.is_disabled = 0 "
-                       "and e.type = 2"),
-        {QuoteIdentifier(tableName)});
-    if (triggers.values.empty())
+    const std::vector<UpdateTrigger> triggers = updateTriggers(session, tableName);
+    if (triggers.empty() || !triggers.front().insteadOf)
         return;
     const QString table = tableName.join(QLatin1Char('.'));
-    const QString trigger = triggers.values.front()[0].toString();
+    const QString trigger = triggers.front().name;
     // A trigger is in its table's schema.
     throw EDatabaseError(QStringLiteral("Table %1 has the INSTEAD OF UPDATE trigger \"%2\": the values it would write cannot be "
                                         "checked; disable it for the run (DISABLE TRIGGER %3 ON %4) or convert elsewhere")
                              .arg(table, trigger, QuoteIdentifier(tableName.mid(0, tableName.size() - 1) << trigger),
                                   QuoteIdentifier(tableName)));
+}
+
+const QString rowSavepoint = QStringLiteral("bmp2jpg_row");
+
+// A failed UPDATE may have left part of itself: an AFTER trigger that
+// raises an error without rolling back leaves the row written. The row goes
+// back to the savepoint taken before it; where that cannot be done, the
+// transaction ends, so that nothing of the statement is committed.
+EDatabaseError undoFailedUpdate(Statements& session, const TableSchema& table, const EDatabaseError& failure)
+{
+    try {
+        session.execute(QStringLiteral("IF XACT_STATE() = 1 ROLLBACK TRANSACTION %1").arg(rowSavepoint));
+    } catch (const EDatabaseError&) {
+        try {
+            session.rollbackTransaction();
+        } catch (const EDatabaseError&) {
+        }
+    }
+    QString text = QString::fromUtf8(failure.what());
+    std::vector<UpdateTrigger> triggers;
+    try {
+        if (!failure.lockConflict())
+            triggers = updateTriggers(session, table.name);
+    } catch (const EDatabaseError&) {
+    }
+    if (!triggers.empty()) {
+        QStringList names;
+        for (const UpdateTrigger& trigger : triggers)
+            names << u'"' + trigger.name + u'"';
+        text += QStringLiteral(" (in the UPDATE of table %1, which fires the trigger%2 %3)")
+                    .arg(table.name.join(u'.'), triggers.size() > 1 ? QStringLiteral("s") : QString(), names.join(QStringLiteral(", ")));
+    }
+    return EDatabaseError(text, failure.cause());
 }
 
 } // namespace
@@ -353,17 +402,20 @@ qint64 SqlServerDialect::updateRow(Statements& session, const TableSchema& table
     // The row count comes from OUTPUT: row counts of triggers would blur
     // SQLRowCount, and OUTPUT without INTO is refused on tables with triggers.
     // It is read by name, past any rows a trigger returns.
-    QSqlQuery update = session.execute(
-        QStringLiteral("SET NOCOUNT ON; DECLARE @written TABLE (n int); "
-                       "UPDATE TOP (1) %1 SET %2 OUTPUT 1 INTO @written WHERE %3; "
-                       "SELECT COUNT(*) AS rows_written FROM @written")
-            .arg(QuoteIdentifier(table.name), assignments, condition),
-        parameters);
-    do {
-        if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next())
-            return update.value(0).toLongLong();
-    } while (update.nextResult());
-    if (update.lastError().isValid())
-        throw SqlError(update.lastError());
-    throw EDatabaseError(QStringLiteral("The server did not say how many rows the update wrote"));
+    const QString statement = QStringLiteral("SET NOCOUNT ON; SAVE TRANSACTION %1; DECLARE @written TABLE (n int); "
+                                             "UPDATE TOP (1) %2 SET %3 OUTPUT 1 INTO @written WHERE %4; "
+                                             "SELECT COUNT(*) AS rows_written FROM @written")
+                                  .arg(rowSavepoint, QuoteIdentifier(table.name), assignments, condition);
+    try {
+        QSqlQuery update = session.execute(statement, parameters);
+        do {
+            if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next())
+                return update.value(0).toLongLong();
+        } while (update.nextResult());
+        if (update.lastError().isValid())
+            throw SqlError(update.lastError());
+        throw EDatabaseError(QStringLiteral("The server did not say how many rows the update wrote"));
+    } catch (const EDatabaseError& failure) {
+        throw undoFailedUpdate(session, table, failure);
+    }
 }

@@ -283,8 +283,14 @@ Handler Request::write(const QRegularExpressionMatch& m)
     set.expectEnd();
     const std::optional<Condition> condition = where(m.captured(u"where"));
 
-    return [this, assignments, condition] {
+    const QString savepoint = m.captured(u"savepoint");
+    return [this, assignments, condition, savepoint] {
         session_.noCount = true;
+        if (!savepoint.isEmpty()) {
+            if (!session_.inTransaction)
+                return std::vector<StatementReply>{failed(628, QStringLiteral("Cannot issue SAVE TRANSACTION when there is no active transaction."))};
+            session_.savepoints[savepoint] = session_.pending;
+        }
         std::vector<StatementReply> replies;
         // AFTER triggers fire once per statement, whether or not it changed a row.
         if (table_.auditTrigger)
@@ -321,6 +327,12 @@ Handler Request::write(const QRegularExpressionMatch& m)
                     table_.data[rows.front()][c] = value;
             }
         }
+        for (const auto& trigger : table_.updateTriggers) {
+            if (!rows.empty() && !trigger.insteadOf && !trigger.disabled && trigger.raisesErrorOnRows.count(int(rows.front()) + 1))
+                replies.push_back(failed(50000, QStringLiteral("Pictures of this person may not be changed.")));
+        }
+        if (!replies.empty() && replies.back().error)
+            return replies;
         StatementReply written;
         written.count = rows.empty() ? 0 : 1;
         replies.push_back(written);
@@ -394,6 +406,7 @@ StatementReply Request::transaction(char change, bool quietly)
             table_.data[at.first][at.second] = value;
     }
     session_.pending.clear();
+    session_.savepoints.clear();
     session_.inTransaction = change == 'B';
     reply.transaction = change;
     return reply;
@@ -498,18 +511,37 @@ std::optional<Handler> Request::recognize(const QString& statement)
         const QString name = parameterText(m.captured(1));
         return one([this, name] { return keys(name); });
     }
-    if ((m = whole(QStringLiteral(R"(select t\.name from sys\.triggers t join sys\.trigger_events e on e\.object_id=t\.object_id )"
-                                  R"(where t\.parent_id=object_id\(%1\) and t\.is_instead_of_trigger=1 and t\.is_disabled=0 )"
-                                  R"(and e\.type=2)")
+    if ((m = whole(QStringLiteral(R"(select t\.name,t\.is_instead_of_trigger from sys\.triggers t )"
+                                  R"(join sys\.trigger_events e on e\.object_id=t\.object_id )"
+                                  R"(where t\.parent_id=object_id\(%1\) and t\.is_disabled=0 and e\.type=2 )"
+                                  R"(order by t\.is_instead_of_trigger desc,t\.name)")
                        .arg(placeholder),
                    statement))
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));
         return one([this, name] {
-            SqlResult result{{{QStringLiteral("name"), SqlType::NVarChar, 128}}, {}};
-            if (const std::optional<QString> trigger = table_.insteadOfUpdate(); trigger && resolve(name) == ObjectKind::Table)
-                result.rows.push_back({QVariant(*trigger)});
+            SqlResult result{{{QStringLiteral("name"), SqlType::NVarChar, 128}, {QStringLiteral("is_instead_of_trigger"), SqlType::Bit}}, {}};
+            std::vector<ScriptedTable::UpdateTrigger> triggers = table_.updateTriggers;
+            std::stable_sort(triggers.begin(), triggers.end(), [](const auto& a, const auto& b) {
+                return std::pair(!a.insteadOf, a.name) < std::pair(!b.insteadOf, b.name);
+            });
+            for (const auto& trigger : triggers) {
+                if (!trigger.disabled && resolve(name) == ObjectKind::Table)
+                    result.rows.push_back({QVariant(trigger.name), QVariant(trigger.insteadOf)});
+            }
             return rowsReply(std::move(result));
+        });
+    }
+    if ((m = whole(QStringLiteral(R"(if xact_state\(\)=1 rollback transaction (\w+))"), statement)).hasMatch()) {
+        const QString savepoint = m.captured(1);
+        return one([this, savepoint] {
+            if (!session_.inTransaction)
+                return StatementReply{};
+            const auto saved = session_.savepoints.find(savepoint);
+            if (saved == session_.savepoints.end())
+                return failed(6401, QStringLiteral("Cannot roll back %1. No transaction or savepoint of that name was found.").arg(savepoint));
+            session_.pending = saved->second;
+            return StatementReply{};
         });
     }
     // Selects from the catalogue other than the ones above are unknown statements.
@@ -554,8 +586,9 @@ std::vector<StatementReply> RunScripted(ScriptedTable& table, const std::vector<
     // an unknown statement or a compile error stops all of it.
     try {
         const QRegularExpressionMatch write = whole(
-            QStringLiteral(R"(set nocount on;declare @(\w+) table\(n int\);update top\(1\) (?<table>%1) set (?<set>.+?) )"
-                           R"(output 1 into @\1 where (?<where>.+?);select count\(\*\)(?: as \w+)? from @\1)")
+            QStringLiteral(R"(set nocount on;(?:save transaction (?<savepoint>\w+);)?declare @(?<output>\w+) table\(n int\);)"
+                           R"(update top\(1\) (?<table>%1) set (?<set>.+?) )"
+                           R"(output 1 into @\k<output> where (?<where>.+?);select count\(\*\)(?: as \w+)? from @\k<output>)")
                 .arg(objectName),
             statement);
         if (write.hasMatch()) {

@@ -88,6 +88,9 @@ struct ScriptedTable {
         QString name;
         bool insteadOf = true;
         bool disabled = false;
+        // An AFTER trigger raising an error on these rows' UPDATE without
+        // rolling back: the row stays written, the batch goes on.
+        std::set<int> raisesErrorOnRows = {};
     };
     std::vector<UpdateTrigger> updateTriggers;
     std::optional<QString> insteadOfUpdate() const;  // the enabled INSTEAD OF UPDATE trigger's name
@@ -129,6 +132,7 @@ struct ScriptedSession {
     bool noCount = false;
     bool inTransaction = false;
     std::optional<qint64> lockTimeout;  // milliseconds, as SET LOCK_TIMEOUT gave it
+    std::map<QString, std::map<std::pair<size_t, size_t>, QVariant>> savepoints;  // name: pending as it was
     std::map<std::pair<size_t, size_t>, QVariant> pending;  // (row, column) written in the open transaction
 };
 

@@ -59,7 +59,7 @@ std::vector<RowAccess> RowAccesses(const std::vector<LoggedStatement>& log)
     static const QRegularExpression fetch = WholeStatement(
         QStringLiteral(R"(select top \(1\) DATALENGTH\(\[(BAC\d+)\]\), \[\1\] from %1 WITH \(UPDLOCK, ROWLOCK(?:, READPAST)?\) where (.+))").arg(table));
     static const QRegularExpression write = WholeStatement(
-        QStringLiteral(R"(SET NOCOUNT ON; DECLARE @(\w+) TABLE \(n int\); UPDATE TOP \(1\) %1 SET \[(BAC\d+)\] = CAST\(%2 AS varbinary\(max\)\) )"
+        QStringLiteral(R"(SET NOCOUNT ON; SAVE TRANSACTION \w+; DECLARE @(\w+) TABLE \(n int\); UPDATE TOP \(1\) %1 SET \[(BAC\d+)\] = CAST\(%2 AS varbinary\(max\)\) )"
                        R"(OUTPUT 1 INTO @\1 WHERE (.+); SELECT COUNT\(\*\) AS rows_written FROM @\1)")
             .arg(table, placeholder));
     static const QRegularExpression token(placeholder);

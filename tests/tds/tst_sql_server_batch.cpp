@@ -468,6 +468,27 @@ private slots:
         QVERIFY2(stored > 0 && stored < bitmapRows, qPrintable(context));
         QCOMPARE(now[failing - 1].bac02, original[failing - 1].bac02);
     }
+    // An AFTER trigger that raises an error without rolling back leaves its
+    // row written in the open transaction: the row goes back to what it held,
+    // the rows before it stay, and the message names the trigger.
+    void triggerErrorLeavesItsRowAsItWasAndIsNamed()
+    {
+        ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, bitmapRows);
+        constexpr int failing = 5;
+        table.updateTriggers.push_back({QStringLiteral("trg_BAC1_guard"), false, false, {failing}});
+        const BatchRun run = runOn(table, {QStringLiteral("--jobs"), QStringLiteral("2")});
+        QVERIFY2(run.outcome.exitCode == 1, qPrintable(run.context));
+        QVERIFY2(run.outcome.err.contains(QStringLiteral("row BCE01 \"row %1\", column BAC02").arg(failing)) &&
+                     run.outcome.err.contains(QLatin1String("Pictures of this person may not be changed.")) &&
+                     run.outcome.err.contains(QLatin1String("\"trg_BAC1_guard\"")),
+                 qPrintable(run.context));
+        const std::vector<ImageRow> finished = FinishedTable(run.original);
+        QVERIFY2(EachValueOriginalOrFinished(run.original, finished, run.now), qPrintable(run.context));
+        QCOMPARE(run.now[failing - 1].bac02, run.original[failing - 1].bac02);
+        const int stored = jpegValues(run.original, finished, run.now);
+        QVERIFY2(stored == failing - 1 && convertedInSummary(run.outcome.out) == stored, qPrintable(run.context));
+    }
+
     // A value cut short for a reason SET TEXTSIZE does not govern (a driver's
     // or a server's own limit): the run stops at that row, naming it, and
     // the value stays as it was.
