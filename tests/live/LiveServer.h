@@ -43,6 +43,8 @@ public:
     QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) const;
     // BAC1 as stored, in BCE01 order.
     std::vector<ImageRow> imageTable() const;
+    // A connection of its own to this database, as another client's.
+    std::unique_ptr<DatabaseClient> anotherClient() const { return open(name()); }
 
 private:
     std::unique_ptr<DatabaseClient> open(const QString& catalog) const;

@@ -220,6 +220,34 @@ private slots:
                  qPrintable(run.out));
     }
 
+    // Another client holds one row locked for the whole run: the run waits
+    // for it LOCK_TIMEOUT at a time, a few times, then stops naming the row;
+    // what it stored before is what it counts, and the row is left alone.
+    void rowHeldByAnotherClientStopsTheRunWithoutHanging()
+    {
+        std::vector<ImageRow> rows;
+        for (int i = 1; i <= 6; ++i)
+            rows.push_back({QStringLiteral("p%1").arg(i), stored::Bmp24(24, 16, i), std::nullopt});
+        CreateBac1(*database_, Bac1Variants().front(), rows);
+        const std::vector<ImageRow> original = database_->imageTable();
+        const std::unique_ptr<DatabaseClient> other = database_->anotherClient();
+        other->execute(QStringLiteral("BEGIN TRANSACTION"));
+        other->execute(QStringLiteral("UPDATE dbo.BAC1 SET BCE01 = BCE01 WHERE BCE01 = ?"), {QStringLiteral("p4")});
+        const ChildOutcome run = runBatchWithTwoJobs();
+        other->execute(QStringLiteral("ROLLBACK TRANSACTION"));
+        const QString context = QStringLiteral("exit code %1\n%2\n%3").arg(run.exitCode).arg(run.out, run.err);
+        QVERIFY2(run.exitCode == 1, qPrintable(context));
+        QVERIFY2(run.err.contains(QLatin1String("row BCE01 \"p4\", column BAC02")) &&
+                     run.err.contains(QLatin1String("Lock request time out period exceeded")) &&
+                     run.err.contains(QLatin1String("given up after")),
+                 qPrintable(context));
+        const std::vector<ImageRow> now = database_->imageTable();
+        const std::vector<ImageRow> finished = FinishedTable(original);
+        QVERIFY(EachValueOriginalOrFinished(original, finished, now));
+        QCOMPARE(now[3].bac02, original[3].bac02);
+        QVERIFY2(run.out.contains(QStringLiteral("Converted %1 values").arg(changedValues(original, now))), qPrintable(context));
+    }
+
 private:
     ChildOutcome runBatchWithTwoJobs() const
     {
