@@ -69,6 +69,7 @@ void PictureWalk::run()
         stopped_ = !runner_.run(picturePass, {
             .opened =
                 [&] {
+                    resuming_ = false;
                     pass.emplace(Pass{picturePass.column, i, query.FieldByName(picturePass.column),
                                       query.FieldByName(QStringLiteral("BCE01"))});
                     pass->field.CheckPictureColumn();
@@ -89,10 +90,11 @@ void PictureWalk::run()
 void PictureWalk::visit(Pass& pass)
 {
     throwLogFailure();
+    if (!std::exchange(resuming_, false))
+        rowTaken_ = false;  // a new row
     readAgain(pass);
-    if (std::exchange(resuming_, false) && rowTaken_)
+    if (rowTaken_)
         return;
-    rowTaken_ = false;
     ColumnTally& tally = columns_[pass.columnIndex];
     const QString rowName = RowName(pass.bce01);
     VisitedValue value = visited(pass, rowName);

@@ -241,6 +241,10 @@ std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& ro
     });
     if (lock == locks.end())
         return std::nullopt;
+    if (lock->after > 0) {
+        --lock->after;
+        return std::nullopt;
+    }
     StatementReply reply;
     if (lock->deadlock) {
         reply = failed(1205, QStringLiteral("Transaction (Process ID 53) was deadlocked on lock resources with another process "

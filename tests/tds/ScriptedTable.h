@@ -108,6 +108,7 @@ struct ScriptedTable {
         bool deadlock;
         std::function<void(ScriptedTable&)> release = {};
         bool atWrite = false;  // meets the row's UPDATE (the other holds a shared lock) instead
+        int after = 0;         // statements that meet the row before the lock is taken
     };
     std::vector<OtherSessionLock> otherSessionLocks;
     QString serverVersion = SqlServer2022;

@@ -385,6 +385,37 @@ private slots:
         }
     }
 
+    // Conflicts where the run goes back: while it reads a lost group again,
+    // and at the pass's last write, after which the next pass starts afresh.
+    void conflictsWhileGoingBack_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("atWrite");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<int>("retries");
+        QTest::newRow("the row in hand meets a deadlock when read again") << 2 << false << 1 << 2;
+        QTest::newRow("the pass's last write meets a deadlock") << bitmapRows << true << 0 << 1;
+    }
+    void conflictsWhileGoingBack()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, atWrite);
+        QFETCH(int, after);
+        QFETCH(int, retries);
+        ScriptedTable table = bitmapTable(SqlType::VarBinaryMax, bitmapRows);
+        table.otherSessionLocks.push_back({3, 1, true});
+        table.otherSessionLocks.push_back({row, 1, true, {}, atWrite, after});
+        if (atWrite)
+            table.otherSessionLocks.erase(table.otherSessionLocks.begin());
+        const BatchRun run = runOn(table, {QStringLiteral("--jobs"), QStringLiteral("2")});
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        QVERIFY2(run.outcome.out.contains(QStringLiteral("Went back after a deadlock or a lock timeout: %1 times.").arg(retries)),
+                 qPrintable(run.context));
+        const SessionCheck check = checkSessions(run.log);
+        QVERIFY2(check.violations.isEmpty(), qPrintable(check.violations.join(u'\n') + u'\n' + run.context));
+    }
+
     // A table without a key is scanned for each row read for writing: rows
     // the application holds locked are passed, and waited for only when the
     // row read is among them.
