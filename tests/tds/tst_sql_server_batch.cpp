@@ -310,6 +310,11 @@ private slots:
         QCOMPARE(check.writes, 2 * bitmapRows);
         // A group was committed between rows in each pass, or the check proved little.
         QVERIFY2(check.commits >= 4, qPrintable(DumpLog(log)));
+        // Transactions are the driver's, never statements sent in autocommit mode.
+        for (const LoggedStatement& s : log) {
+            const bool transactionControl = beginTransaction.match(s.text).hasMatch() || endTransaction.match(s.text).hasMatch();
+            QVERIFY2(!transactionControl || s.kind == QLatin1String("transaction manager"), qPrintable(DumpLog(log)));
+        }
 
         // The check sees the fault it is for.
         QVERIFY(!checkSessions(withCommitBeforeFirstWrite(log)).violations.isEmpty());
