@@ -206,7 +206,10 @@ void PictureWalk::store(Pass& pass, const InHand& value, const std::optional<QBy
                 options_.log->beforeWrite(value.value, value.original, *jpeg);
             dataModule_.qry1.PostToRow(*value.row, pass.field, *jpeg);
         });
-        uncommitted_.push_back({pass.columnIndex, value, jpeg->size()});
+        // Going back reads the value again: the original is no longer needed.
+        Written written{pass.columnIndex, value, jpeg->size()};
+        written.value.original.clear();
+        uncommitted_.push_back(std::move(written));
     }
     options_.valueDone();
 }
