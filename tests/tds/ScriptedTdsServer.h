@@ -25,7 +25,7 @@ struct LoggedStatement {
     bool encrypted = false;  // the request came through TLS
 };
 
-// A TDS 7.4 server on 127.0.0.1 that answers the
+// A TDS 7.4 server on 127.0.0.1 (7.3 when it plays 2008 R2) that answers the
 // program's statements from a scripted table, the way SQL Server answers them
 // where the program depends on it: no encryption unless given a certificate,
 // TEXTSIZE 4096 until the client sets it (large values are
