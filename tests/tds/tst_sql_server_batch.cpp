@@ -26,6 +26,9 @@
 #include <mutex>
 #include <set>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 
 namespace {
