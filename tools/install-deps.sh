@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc
-  unixodbc-dev tdsodbc libsqliteodbc
+  unixodbc-dev tdsodbc libsqliteodbc libssl-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs imagemagick
   fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev
 )

@@ -1,11 +1,17 @@
-// --verify-certificate through the installed FreeTDS driver against the
-// scripted TDS server, which offers no encryption: the login must be refused
-// before anything is sent in clear text, with a message that says what to do.
+// Encryption and --verify-certificate through the installed FreeTDS driver
+// against the scripted TDS server, without encryption and with a certificate
+// signed by a CA made for the test.
 #include "batch/BatchMain.h"
 #include "tests/job/ChildProcess.h"
+#include "tests/job/ExpectedValues.h"
 #include "tests/support/UnderWine.h"
 #include "tests/tds/ScriptedTdsServer.h"
+#include "tests/tds/TestCertificates.h"
 #include "testdata/StoredPictures.h"
+
+#include <QDir>
+
+#include <functional>
 
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -20,10 +26,69 @@ QStringList batchArguments(quint16 port)
             QStringLiteral("pictures")};
 }
 
+std::vector<ImageRow> imageRows(const std::vector<Bac1Row>& rows)
+{
+    std::vector<ImageRow> image;
+    for (const Bac1Row& row : rows)
+        image.push_back({row.bce01, row.bac02, row.bac04});
+    return image;
+}
+
+// A run against a server with a certificate signed by a CA made for it.
+struct TlsRun {
+    ChildOutcome outcome;
+    std::vector<ImageRow> original;
+    std::vector<ImageRow> now;
+    QStringList answers;  // the server's encryption answers
+    QStringList inClear;  // the kinds of request that came in clear
+    size_t logins;
+    QString context;  // for failure messages
+};
+
+// `options` gives the batch command's options beyond the connection's.
+TlsRun runWithCertificate(const QString& caFolder, const QString& names, bool force,
+                          const std::function<QStringList(const TestCertificates&)>& options)
+{
+    QTemporaryDir folder;
+    if (!QDir(folder.path()).mkpath(caFolder))
+        throw std::runtime_error("cannot make the CA folder");
+    const TestCertificates certificates = MakeTestCertificates(folder.filePath(caFolder), names.toLatin1().constData());
+    // A bitmap larger than a TDS packet in each picture column.
+    ScriptedTable table;
+    table.addRow({QStringLiteral("a"), stored::Bmp24(60, 40, 1), stored::Jpeg(8, 8, 2)});
+    table.addRow({QStringLiteral("b"), QByteArray("text"), stored::Bmp24(8, 8, 3)});
+    ScriptedTdsServer server(table);
+    server.useCertificate(certificates.server, force);
+    TlsRun run{RunChild(batchArguments(server.port()) + options(certificates), QStringLiteral("secret")),
+               imageRows(table.rows()), imageRows(server.table().rows()), {}, {}, server.logins().size(), {}};
+    for (const LoggedStatement& s : server.log()) {
+        if (s.kind == QLatin1String("encryption"))
+            run.answers << s.text;
+        else if (!s.encrypted && !run.inClear.contains(s.kind))
+            run.inClear << s.kind;
+    }
+    run.context = QStringLiteral("exit code %1\n%2\n%3").arg(run.outcome.exitCode).arg(run.outcome.err, server.statements().join(u'\n'));
+    return run;
+}
+
+const QString verify = QStringLiteral("--verify-certificate");
+const QString caFile = QStringLiteral("--ca-file");
+const QString ourNames = QStringLiteral("IP:127.0.0.1,DNS:localhost");
+
 } // namespace
 
 class BatchCertificateTest : public QObject {
     Q_OBJECT
+
+    // Why the TLS tests cannot run here; null when they can.
+    static const char* noTls(bool verifying)
+    {
+        if (!TdsChannel::tlsAvailable())
+            return "the scripted server was built without OpenSSL";
+        if (verifying && UnderWine())
+            return "under Wine the host's FreeTDS reads FREETDSCONF from the Unix environment, not the one the program sets";
+        return nullptr;
+    }
 
 private slots:
     void verifiedConnectionRefusesAServerWithoutEncryption_data()
@@ -58,6 +123,85 @@ private slots:
         // No login, so no password, went over the unencrypted connection.
         QVERIFY2(server.logins().empty(), qPrintable(context));
         QCOMPARE(server.table().rows()[0].bac02, table.rows()[0].bac02);
+    }
+
+    // Checked against the CA that signed the server's certificate, given in
+    // a file whose path FreeTDS must read as typed: the run converts, and
+    // everything from the login on travels through TLS.
+    void verifiedConnectionConvertsOverTls_data()
+    {
+        QTest::addColumn<QString>("caFolder");
+        QTest::newRow("plain path") << QStringLiteral(".");
+        QTest::newRow("path with a space and Chinese") << QStringLiteral("证书 CA");
+    }
+    void verifiedConnectionConvertsOverTls()
+    {
+        QFETCH(QString, caFolder);
+        if (const char* why = noTls(true))
+            QSKIP(why);
+        const TlsRun run = runWithCertificate(caFolder, ourNames, false, [](const TestCertificates& c) {
+            return QStringList{verify, caFile, c.caFile};
+        });
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        QCOMPARE(run.answers, QStringList{QStringLiteral("all")});
+        QCOMPARE(run.inClear, QStringList());
+        QCOMPARE(run.logins, size_t(1));
+    }
+
+    // A certificate signed by another CA, or naming another server: the
+    // server offers TLS, the driver refuses it during the handshake, so no
+    // login (no password) is sent and nothing is written.
+    void untrustedCertificateRefused_data()
+    {
+        QTest::addColumn<bool>("otherCa");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("signed by another CA") << true << ourNames;
+        QTest::newRow("naming another server") << false << QStringLiteral("DNS:elsewhere.example,IP:127.0.0.2");
+    }
+    void untrustedCertificateRefused()
+    {
+        QFETCH(bool, otherCa);
+        QFETCH(QString, names);
+        if (const char* why = noTls(true))
+            QSKIP(why);
+        const TlsRun run = runWithCertificate(QStringLiteral("."), names, false, [&](const TestCertificates& c) {
+            return QStringList{verify, caFile, otherCa ? c.otherCaFile : c.caFile};
+        });
+        QVERIFY2(run.outcome.exitCode == 1, qPrintable(run.context));
+        QVERIFY2(run.outcome.err.contains(QLatin1String("could not be checked (--verify-certificate)")) &&
+                     run.outcome.err.contains(QLatin1String("--ca-file")),
+                 qPrintable(run.context));
+        QVERIFY2(run.answers.value(0) == QLatin1String("all"), qPrintable(run.context));
+        QCOMPARE(run.logins, size_t(0));
+        QVERIFY(run.now == run.original);
+    }
+
+    // The default checks no certificate and asks FreeTDS for nothing: the
+    // server decides. Against SQL Server with a certificate, the login (the
+    // password) goes encrypted and the rest in clear; with Force Encryption,
+    // everything is encrypted. The run converts either way.
+    void defaultEncryptsAsTheServerDecides_data()
+    {
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("server offers encryption") << false << QStringLiteral("login only");
+        QTest::newRow("server forces encryption") << true << QStringLiteral("all");
+    }
+    void defaultEncryptsAsTheServerDecides()
+    {
+        QFETCH(bool, force);
+        QFETCH(QString, answer);
+        if (const char* why = noTls(false))
+            QSKIP(why);
+        const TlsRun run = runWithCertificate(QStringLiteral("."), ourNames, force, [](const TestCertificates&) { return QStringList(); });
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        QCOMPARE(run.answers, QStringList{answer});
+        QCOMPARE(run.logins, size_t(1));
+        QVERIFY2(!run.inClear.contains(QLatin1String("login")), qPrintable(run.context));
+        QCOMPARE(run.inClear.contains(QLatin1String("batch")), !force);
+        QCOMPARE(run.inClear.isEmpty(), force);
     }
 
     // A server that is not there is not a certificate problem: no advice

@@ -25,16 +25,44 @@ private:
     std::function<void(qintptr)> accepted_;
 };
 
-// The server's version, encryption not supported: the client goes on without TLS.
-QByteArray preLoginReply(const QString& version)
+// The pre-login ENCRYPTION values.
+enum Encryption : quint8 { EncryptOff = 0, EncryptOn = 1, EncryptNotSupported = 2, EncryptRequired = 3 };
+
+// The server's version and its answer for encryption.
+QByteArray preLoginReply(const QString& version, quint8 encryption)
 {
     const QStringList parts = version.split(QLatin1Char('.'));
     QByteArray reply = QByteArray::fromHex("00000b0006" "0100110001" "ff");
     for (int i = 0; i < 2; ++i)
         reply += char(parts.value(i).toUInt());
     const quint16 build = qToBigEndian(quint16(parts.value(2).toUInt()));
-    reply += QByteArray(reinterpret_cast<const char*>(&build), 2) + QByteArray(2, '\0') + QByteArray::fromHex("02");
+    reply += QByteArray(reinterpret_cast<const char*>(&build), 2) + QByteArray(2, '\0') + char(encryption);
     return reply;
+}
+
+// The client's ENCRYPTION option; off when it sends none.
+quint8 askedEncryption(const QByteArray& payload)
+{
+    for (qsizetype at = 0; at + 5 <= payload.size() && quint8(payload[at]) != 0xFF; at += 5) {
+        const quint16 offset = qFromBigEndian<quint16>(payload.constData() + at + 1);
+        const quint16 length = qFromBigEndian<quint16>(payload.constData() + at + 3);
+        if (payload[at] == 1 && length >= 1 && offset < payload.size())
+            return quint8(payload[offset]);
+    }
+    return EncryptOff;
+}
+
+// SQL Server's answer to what the client asked; nullopt: it hangs up.
+std::optional<quint8> encryptionAnswer(quint8 asked, bool certificate, bool force)
+{
+    if (!certificate)
+        return EncryptNotSupported;
+    switch (asked) {
+    case EncryptOn:
+    case EncryptRequired: return EncryptOn;
+    case EncryptNotSupported: return force ? std::nullopt : std::optional<quint8>(EncryptNotSupported);
+    default: return force ? EncryptRequired : EncryptOff;
+    }
 }
 
 // Microsoft's drivers declare Qt's byte arrays (SQL_LONGVARBINARY) as image
@@ -61,12 +89,14 @@ QByteArray transactionDescriptor(quint64 serial)
 // One client: its session and the requests it sends, answered in order.
 class ScriptedTdsServer::Connection {
 public:
-    Connection(ScriptedTdsServer& server, QTcpSocket& socket, int number) : server_(server), socket_(socket), number_(number) {}
+    Connection(ScriptedTdsServer& server, TdsChannel& channel, int number) : server_(server), channel_(channel), number_(number) {}
 
     bool answer(const TdsMessage& message);
 
 private:
     void send(const QByteArray& tokens);
+    bool preLogin(const QByteArray& payload);
+    void log(LoggedStatement statement);
     bool login(const QByteArray& payload);
     void write(const std::vector<StatementReply>& replies, bool inProcedure);
     void writeTransaction(char change);
@@ -76,8 +106,10 @@ private:
     void note(const QString& kind, const QString& text, std::vector<RpcParameter> parameters = {});
 
     ScriptedTdsServer& server_;
-    QTcpSocket& socket_;
+    TdsChannel& channel_;
     int number_;
+    bool encryptLoginOnly_ = false;
+    bool encryptedRequest_ = false;  // the request being answered came through TLS
     int packetSize_ = 4096;
     ScriptedSession session_;
     std::map<qint32, std::pair<QString, QString>> prepared_;  // handle: statement, declaration
@@ -88,20 +120,59 @@ private:
 
 void ScriptedTdsServer::Connection::send(const QByteArray& tokens)
 {
-    socket_.write(TdsPackets(tabularResult, tokens, packetSize_));
-    while (socket_.bytesToWrite() > 0 && !server_.stopping_ && socket_.state() == QAbstractSocket::ConnectedState)
-        socket_.waitForBytesWritten(100);
+    channel_.write(TdsPackets(tabularResult, tokens, packetSize_));
+}
+
+// Called with the server's mutex held.
+void ScriptedTdsServer::Connection::log(LoggedStatement statement)
+{
+    statement.encrypted = encryptedRequest_;
+    server_.log_.push_back(std::move(statement));
+}
+
+bool ScriptedTdsServer::Connection::preLogin(const QByteArray& payload)
+{
+    std::optional<ServerCertificate> certificate;
+    bool force = false;
+    {
+        std::lock_guard lock(server_.mutex_);
+        certificate = server_.certificate_;
+        force = server_.forceEncryption_;
+    }
+    const std::optional<quint8> answer = encryptionAnswer(askedEncryption(payload), certificate.has_value(), force);
+    encryptLoginOnly_ = answer == EncryptOff;
+    const auto note = [&](const QString& what) {
+        if (certificate) {
+            std::lock_guard lock(server_.mutex_);
+            log({number_, QStringLiteral("encryption"), what, {}, {}});
+        }
+    };
+    note(!answer                           ? QStringLiteral("dropped")
+         : *answer == EncryptNotSupported ? QStringLiteral("none")
+         : encryptLoginOnly_              ? QStringLiteral("login only")
+                                          : QStringLiteral("all"));
+    if (!answer)
+        return false;
+    channel_.write(TdsPackets(tabularResult, preLoginReply(server_.table().serverVersion, *answer), packetSize_));
+    QString failure;
+    if (*answer != EncryptNotSupported && !channel_.startTls(*certificate, failure)) {
+        note(failure);
+        return false;
+    }
+    return true;
 }
 
 bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
 {
     const TdsLogin login = ParseLogin7(payload);
+    if (encryptLoginOnly_)
+        channel_.stopTls();  // the answer already goes in clear
     packetSize_ = std::clamp(login.packetSize, 512, 32767);
     const QString database = login.database.isEmpty() ? QStringLiteral("master") : login.database;
     {
         std::lock_guard lock(server_.mutex_);
         server_.logins_.push_back(login);
-        server_.log_.push_back({number_, QStringLiteral("login"), login.user + QLatin1Char('@') + database, {}, {}});
+        log({number_, QStringLiteral("login"), login.user + QLatin1Char('@') + database, {}, {}});
         if (!server_.table_.databases.contains(database, Qt::CaseInsensitive)) {
             out_.error({4060, 11, QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.").arg(database)});
             out_.error({18456, 14, QStringLiteral("Login failed for user '%1'.").arg(login.user)});
@@ -166,7 +237,7 @@ void ScriptedTdsServer::Connection::write(const std::vector<StatementReply>& rep
 void ScriptedTdsServer::Connection::note(const QString& kind, const QString& text, std::vector<RpcParameter> parameters)
 {
     std::lock_guard lock(server_.mutex_);
-    server_.log_.push_back({number_, kind, text, QString(), std::move(parameters)});
+    log({number_, kind, text, QString(), std::move(parameters)});
 }
 
 std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& kind, const QString& text, const QString& declaration,
@@ -191,7 +262,7 @@ std::vector<StatementReply> ScriptedTdsServer::Connection::run(const QString& ki
     QString declared = declaration;
     if (server_.table_.microsoftParameterTypes)
         declareAsMicrosoft(declared, parameters);
-    server_.log_.push_back({number_, kind, text, declared, parameters, 0, session_.inTransaction});
+    log({number_, kind, text, declared, parameters, 0, session_.inTransaction});
     std::vector<StatementReply> replies = RunScripted(server_.table_, server_.failures_, session_, text, parameters);
     if (!replies.empty() && replies.back().error)
         server_.log_.back().error = replies.back().error->number;
@@ -244,11 +315,11 @@ void ScriptedTdsServer::Connection::call(const RpcCall& call)
 
 bool ScriptedTdsServer::Connection::answer(const TdsMessage& message)
 {
+    encryptedRequest_ = message.encrypted;
     try {
         switch (message.type) {
         case PreLogin:
-            send(preLoginReply(server_.table().serverVersion));
-            return true;
+            return preLogin(message.payload);
         case Login7:
             return login(message.payload);
         case SqlBatch:
@@ -287,7 +358,7 @@ bool ScriptedTdsServer::Connection::answer(const TdsMessage& message)
         const QString text = QString::fromUtf8(e.what());
         {
             std::lock_guard lock(server_.mutex_);
-            server_.log_.push_back({number_, QStringLiteral("failure"), text, {}, {}});
+            log({number_, QStringLiteral("failure"), text, {}, {}});
         }
         out_.take();
         out_.error({50000, 16, text});
@@ -332,8 +403,9 @@ void ScriptedTdsServer::serve(qintptr descriptor, int number)
 {
     QTcpSocket socket;
     socket.setSocketDescriptor(descriptor);
-    Connection connection(*this, socket, number);
-    while (const std::optional<TdsMessage> message = ReadTdsMessage(socket, stopping_)) {
+    TdsChannel channel(socket, stopping_);
+    Connection connection(*this, channel, number);
+    while (const std::optional<TdsMessage> message = channel.read()) {
         if (!connection.answer(*message))
             break;
     }
@@ -357,6 +429,13 @@ void ScriptedTdsServer::cutLargeValues(qint64 bytes)
 {
     std::lock_guard lock(mutex_);
     valueLimit_ = bytes;
+}
+
+void ScriptedTdsServer::useCertificate(const ServerCertificate& certificate, bool force)
+{
+    std::lock_guard lock(mutex_);
+    certificate_ = certificate;
+    forceEncryption_ = force;
 }
 
 void ScriptedTdsServer::onRequest(std::function<void(const LoggedStatement&)> hook)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tests/tds/ScriptedTable.h"
+#include "tests/tds/TdsChannel.h"
 
 #include <QStringList>
 
@@ -16,17 +17,19 @@
 // One request as the server received it.
 struct LoggedStatement {
     int connection;       // 1 for the first client connection
-    QString kind;         // "batch", the procedure called ("sp_prepexec"...), "transaction manager", "attention", "failure"
+    QString kind;         // "batch", the procedure called ("sp_prepexec"...), "transaction manager", "attention", "failure", "encryption"
     QString text;         // the statement text
     QString declaration;  // the parameters as declared in a parameterised call
     std::vector<RpcParameter> parameters;
     int error = 0;  // the number of the error answered, 0 for none
     bool inTransaction = false;  // the session had a transaction open when it arrived
+    bool encrypted = false;      // the request came through TLS
 };
 
-// A TDS 7.4 server on 127.0.0.1 that answers the program's statements from a
-// scripted table, the way SQL Server answers them where the program depends on
-// it: no encryption, TEXTSIZE 4096 until the client sets it (large values are
+// A TDS 7.4 server on 127.0.0.1 (7.3 when it plays 2008 R2) that answers the
+// program's statements from a scripted table, the way SQL Server answers them
+// where the program depends on it: no encryption unless given a certificate,
+// TEXTSIZE 4096 until the client sets it (large values are
 // cut to it), transactions kept per connection until committed. A protocol
 // test double, not an engine: any statement it does not know fails with
 // Msg 2812 naming it, so a new statement shows at once. Serves any number of
@@ -57,6 +60,14 @@ public:
     // a driver or a server in between with a limit of its own.
     void cutLargeValues(qint64 bytes);
 
+    // Plays a server with this certificate, answering pre-login as SQL Server
+    // does: all encrypted when the client asks, only the login when it does
+    // not, none when it cannot. `force` plays Force Encryption: a client that
+    // does not ask is encrypted throughout, one that cannot is dropped. Each
+    // answer is logged as "encryption" ("all", "login only", "none" or
+    // "dropped") before the client sees it; a failed handshake adds why.
+    void useCertificate(const ServerCertificate& certificate, bool force = false);
+
     // Called on the connection's thread as each request arrives, before it is
     // answered. The client waits for the answer meanwhile: what it has left
     // on disk then is what a kill at that moment would leave.
@@ -80,6 +91,8 @@ private:
     std::function<void(const LoggedStatement&)> hook_;
     std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
+    std::optional<ServerCertificate> certificate_;
+    bool forceEncryption_ = false;
 
     std::atomic<bool> stopping_{false};
     std::vector<std::thread> connections_;  // touched by the listening thread only until it ends

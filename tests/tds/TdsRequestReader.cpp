@@ -1,6 +1,5 @@
 #include "tests/tds/TdsRequestReader.h"
 
-#include <QTcpSocket>
 #include <QtEndian>
 
 #include <stdexcept>
@@ -142,26 +141,16 @@ QString procedureName(quint16 id)
 
 } // namespace
 
-std::optional<TdsMessage> ReadTdsMessage(QTcpSocket& socket, const std::atomic<bool>& stopping)
+std::optional<TdsMessage> ReadTdsMessage(const TdsByteReader& fill)
 {
     TdsMessage message{0, {}};
     QByteArray buffer;
-    const auto fill = [&](qsizetype size) {
-        while (buffer.size() < size) {
-            if (stopping || socket.state() != QAbstractSocket::ConnectedState)
-                return false;
-            // Wakes at least every 100 ms to see whether the server is stopping.
-            if (socket.bytesAvailable() > 0 || socket.waitForReadyRead(100))
-                buffer += socket.read(size - buffer.size());
-        }
-        return true;
-    };
     while (true) {
         buffer.clear();
-        if (!fill(8))
+        if (!fill(buffer, 8))
             return std::nullopt;
         const quint16 length = qFromBigEndian<quint16>(buffer.constData() + 2);
-        if (length < 8 || !fill(length))
+        if (length < 8 || !fill(buffer, length))
             return std::nullopt;
         message.type = quint8(buffer[0]);
         message.payload += buffer.mid(8);

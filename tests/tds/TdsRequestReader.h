@@ -4,11 +4,9 @@
 #include <QString>
 #include <QVariant>
 
-#include <atomic>
+#include <functional>
 #include <optional>
 #include <vector>
-
-class QTcpSocket;
 
 // Client message types.
 enum TdsMessageType : quint8 { SqlBatch = 1, Rpc = 3, Attention = 6, TransactionManager = 14, Login7 = 16, PreLogin = 18 };
@@ -16,10 +14,14 @@ enum TdsMessageType : quint8 { SqlBatch = 1, Rpc = 3, Attention = 6, Transaction
 struct TdsMessage {
     quint8 type;
     QByteArray payload;  // the packets' payloads joined
+    bool encrypted = false;  // it came through TLS
 };
 
-// The next message, or nullopt once the client hung up or `stopping` was set.
-std::optional<TdsMessage> ReadTdsMessage(QTcpSocket& socket, const std::atomic<bool>& stopping);
+// Appends bytes to `buffer` until it holds `size`; false once the client hung
+// up or the server stops.
+using TdsByteReader = std::function<bool(QByteArray& buffer, qsizetype size)>;
+// The next message, or nullopt once `fill` gave up.
+std::optional<TdsMessage> ReadTdsMessage(const TdsByteReader& fill);
 
 struct TdsLogin {
     QString user;

@@ -51,7 +51,9 @@ void TdsTokenWriter::loginAck(const QString& version)
     const QStringList parts = version.split(QLatin1Char('.'));
     QByteArray body;
     put<quint8>(body, 1);  // SQL interface
-    body += QByteArray::fromHex("74000004");  // TDS 7.4, in the order it is sent
+    // 2008 and 2008 R2 (10.x) know TDS 7.3 at most and answer it whatever the
+    // client offered; later versions 7.4. In the order it is sent.
+    body += QByteArray::fromHex(parts.value(0).toInt() == 10 ? "730b0003" : "74000004");
     putBVarchar(body, QStringLiteral("Microsoft SQL Server"));
     put<quint8>(body, quint8(parts.value(0).toUInt()));
     put<quint8>(body, quint8(parts.value(1).toUInt()));

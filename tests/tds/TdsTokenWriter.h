@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 
-// Token stream of a TDS 7.4 server reply, as SQL Server lays it out.
+// Token stream of a TDS 7.4 server reply, as SQL Server lays it out. It holds
+// nothing 7.4 added (FEATUREEXTACK, session recovery, UTF-8 collations), so
+// it is a 7.3 server's reply as well.
 class TdsTokenWriter {
 public:
     enum Token : quint8 { Done = 0xFD, DoneProc = 0xFE, DoneInProc = 0xFF };

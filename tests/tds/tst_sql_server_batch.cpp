@@ -10,8 +10,11 @@
 #include "tests/tds/TdsStatementLog.h"
 #include "tests/tds/TdsTestSupport.h"
 #include "testdata/StoredPictures.h"
+#include "data/UDataModule.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -23,6 +26,11 @@
 #include <map>
 #include <mutex>
 #include <set>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
 
 namespace {
 
@@ -771,6 +779,55 @@ private slots:
         QVERIFY2(run.outcome.err.contains(QLatin1String("primary key")), qPrintable(run.context));
         QVERIFY2(!readsOrWritesPictures(run.log), qPrintable(run.context));
         QVERIFY(run.now == run.original);
+    }
+
+    // SQL Server 2008 R2 answers the login with TDS 7.3 whatever the client
+    // offered: FreeTDS takes 7.3, reads every value whole and the run
+    // converts every bitmap.
+    void sqlServer2008R2ConvertsOverTds73_data()
+    {
+        AddPictureColumnTypes();
+    }
+    void sqlServer2008R2ConvertsOverTds73()
+    {
+        QFETCH(int, type);
+        ScriptedTable table{SqlType(type), TableKey::IntId};
+        table.serverVersion = SqlServer2008R2;
+        const QByteArray large = stored::Bmp24(200, 150, 1);
+        const QByteArray small = stored::Bmp24(40, 40, 2);
+        const QByteArray other = RandomBytes(70 * 1024, TestSeed());
+        QVERIFY(large.size() > 64 * 1024 && small.size() > 4096 && small.size() < 64 * 1024);
+        table.addRow({QStringLiteral("large"), large, small});
+        table.addRow({QStringLiteral("other"), other, large});
+        {
+            ScriptedTdsServer server(table);
+            TDataModule1 module;
+            const QStringList before = QSqlDatabase::connectionNames();
+            module.DataSource = QStringLiteral("127.0.0.1,%1").arg(server.port());
+            module.UserID = QStringLiteral("sa");
+            module.Password = QStringLiteral("x");
+            module.InitialCatalog = QStringLiteral("pictures");
+            module.ConnectOrThrow();
+            QStringList added = QSqlDatabase::connectionNames();
+            added.removeIf([&](const QString& name) { return before.contains(name); });
+            QCOMPARE(added.size(), 1);
+            // FreeTDS's SQL_INFO_FREETDS_TDS_VERSION: major << 16 | minor.
+            const QVariant handle = QSqlDatabase::database(added[0], false).driver()->handle();
+            SQLUINTEGER version = 0;
+            QVERIFY(SQL_SUCCEEDED(SQLGetInfo(*static_cast<const SQLHDBC*>(handle.data()), 1300, &version, sizeof version, nullptr)));
+            QCOMPARE(version, SQLUINTEGER(7 << 16 | 3));
+            module.OpenQuery(QStringLiteral("select BCE01,BAC02,BAC04 from BAC1"));
+            std::vector<Bac1Row> read;
+            for (; !module.qry1.Eof(); module.qry1.Next())
+                read.push_back({module.qry1.FieldByName(QStringLiteral("BCE01")).AsString(),
+                                module.qry1.FieldByName(QStringLiteral("BAC02")).AsBytes(),
+                                module.qry1.FieldByName(QStringLiteral("BAC04")).AsBytes()});
+            QVERIFY(read == table.rows());
+        }
+        const BatchRun run = runOn(table);
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        QCOMPARE(changedValues(run.original), 3);
     }
 
     // Rows of a keyless table are found by what an index can find; pictures

@@ -84,6 +84,14 @@ public:
         SQLGetInfoW(*static_cast<const SQLHDBC*>(handle.data()), SQL_DBMS_VER, version, SQLSMALLINT(sizeof version), &length);
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(version), length / qsizetype(sizeof(SQLWCHAR)));
     }
+    // FreeTDS's SQL_INFO_FREETDS_TDS_VERSION: major << 16 | minor.
+    SQLUINTEGER tdsVersion() const
+    {
+        const QVariant handle = QSqlDatabase::database(name_, false).driver()->handle();
+        SQLUINTEGER version = 0;
+        SQLGetInfo(*static_cast<const SQLHDBC*>(handle.data()), 1300, &version, sizeof version, nullptr);
+        return version;
+    }
     // The error text of a statement that must fail.
     QString failure(const QString& statement, const QVariantList& parameters = {}) const
     {
@@ -530,21 +538,24 @@ private slots:
     {
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("driverSays");
-        QTest::newRow("2008 R2") << SqlServer2008R2 << QStringLiteral("10.50.6000");
-        QTest::newRow("2014") << SqlServer2014 << QStringLiteral("12.00.6024");
-        QTest::newRow("2019") << SqlServer2019 << QStringLiteral("15.00.4153");
-        QTest::newRow("2022") << SqlServer2022 << QStringLiteral("16.00.1000");
+        QTest::addColumn<int>("tdsMinor");  // the TDS 7.x the login ends with
+        QTest::newRow("2008 R2") << SqlServer2008R2 << QStringLiteral("10.50.6000") << 3;
+        QTest::newRow("2014") << SqlServer2014 << QStringLiteral("12.00.6024") << 4;
+        QTest::newRow("2019") << SqlServer2019 << QStringLiteral("15.00.4153") << 4;
+        QTest::newRow("2022") << SqlServer2022 << QStringLiteral("16.00.1000") << 4;
     }
     void versionIsTheConfiguredOne()
     {
         QFETCH(QString, version);
         QFETCH(QString, driverSays);
+        QFETCH(int, tdsMinor);
         ScriptedTable table;
         table.serverVersion = version;
         ScriptedTdsServer server(table);
         Client client(server.port());
         QCOMPARE(client.value(versionStatement).toString(), version);
         QCOMPARE(client.driverServerVersion(), driverSays);
+        QCOMPARE(client.tdsVersion(), SQLUINTEGER(7 << 16 | tdsMinor));
     }
 
     // Before SQL Server 2016 HASHBYTES takes at most 8000 bytes; 2008 R2
