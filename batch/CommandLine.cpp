@@ -31,9 +31,8 @@ const QCommandLineOption jobsOption(QStringLiteral("jobs"),
 const QCommandLineOption verifyCertificateOption(
     QStringLiteral("verify-certificate"),
     QStringLiteral("Check the SQL Server's TLS certificate: it must be signed by a trusted CA and name the server as "
-                   "given to --server, or the connection is refused, and the whole session is encrypted. Without it "
-                   "the certificate is not checked, and FreeTDS encrypts only the login unless the server forces "
-                   "encryption."));
+                   "given to --server, or the connection is refused. Without it the certificate is not checked; the "
+                   "whole session is encrypted either way."));
 const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
                                       QStringLiteral("With --verify-certificate: trust the CAs in this PEM file instead "
                                                      "of the system's (FreeTDS only; Microsoft's driver reads only the "
@@ -206,9 +205,8 @@ QString HelpText()
                "  bytes before and after, time) goes to standard output.\n"
                "\n"
                "Certificates:\n"
-               "  Microsoft's drivers always encrypt the connection to a SQL Server. FreeTDS\n"
-               "  encrypts only the login unless the server forces encryption (or\n"
-               "  --verify-certificate is given). By default the server's\n"
+               "  The whole connection to a SQL Server is always encrypted, through\n"
+               "  Microsoft's drivers and FreeTDS alike. By default the server's\n"
                "  certificate is not checked, so servers on a self-signed certificate connect;\n"
                "  that guards against eavesdropping, not against someone posing as the server.\n"
                "  --verify-certificate refuses a server whose certificate is not signed by a\n"

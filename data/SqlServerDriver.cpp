@@ -21,7 +21,7 @@ namespace {
 using Family = SqlServerDriver::Family;
 
 // TDS 7.2 is the least that carries varbinary(max); UTF-8 keeps Chinese
-// names intact. FreeTDS encrypts when the server offers it.
+// names intact.
 const SqlServerDriver freeTds{QStringLiteral("FreeTDS"), false, QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"),
                               Family::FreeTds};
 
@@ -63,9 +63,11 @@ QString encryptionAttributes(const SqlServerDriver& driver, const CertificateChe
     case Family::Microsoft:
         return microsoftEncryption(certificate);
     case Family::FreeTds:
-        // The CA and the host-name check come from the section; refusing a
-        // server without encryption is said here as well.
-        return certificate.verify ? QStringLiteral("Encryption=require") : QString();
+        // Unless required, FreeTDS encrypts the login alone and the pictures
+        // cross the network in clear. Every SQL Server since 2005 offers TLS,
+        // with a certificate of its own making when given none. The CA and the
+        // host-name check come from the section.
+        return QStringLiteral("Encryption=require");
     case Family::Other:
         break;
     }

@@ -288,7 +288,7 @@ private slots:
         QCOMPARE(outcome.exitCode, 0);
         for (const char* text : {"--server <name>", "--user <login>", "--database <name>", "--dry-run", "--jobs <N>",
                                  "--verify-certificate", "--ca-file <file>", "certificate is not checked, so servers on a self-signed",
-                                 "FreeTDS\n  encrypts only the login unless the server forces encryption",
+                                 "The whole connection to a SQL Server is always encrypted",
                                  "BMP2JPG_PASSWORD", "without echo", "Ctrl-C", "SIGTERM", "\n  0    done",
                                  "\n  1    a failure", "\n  2    bad usage", "\n  130  stopped by the user"})
             QVERIFY2(outcome.out.contains(QString::fromUtf8(text).replace(QStringLiteral("\n"), kChildLineEnd)), text);

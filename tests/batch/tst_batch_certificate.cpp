@@ -110,6 +110,7 @@ private slots:
         ScriptedTable table;
         table.addRow({QStringLiteral("a"), stored::Bmp24(8, 8, 1), std::nullopt});
         ScriptedTdsServer server(table);
+        server.withoutEncryption();
 
         QStringList arguments = batchArguments(server.port()) << QStringLiteral("--verify-certificate");
         if (caFile)
@@ -177,31 +178,40 @@ private slots:
         QVERIFY(run.now == run.original);
     }
 
-    // The default checks no certificate and asks FreeTDS for nothing: the
-    // server decides. Against SQL Server with a certificate, the login (the
-    // password) goes encrypted and the rest in clear; with Force Encryption,
-    // everything is encrypted. The run converts either way.
-    void defaultEncryptsAsTheServerDecides_data()
+    // The default checks no certificate but requires encryption: everything
+    // from the login on travels through TLS, whether or not the server
+    // forces it, and the run converts.
+    void defaultEncryptsEverything_data()
     {
         QTest::addColumn<bool>("force");
-        QTest::addColumn<QString>("answer");
-        QTest::newRow("server offers encryption") << false << QStringLiteral("login only");
-        QTest::newRow("server forces encryption") << true << QStringLiteral("all");
+        QTest::newRow("server offers encryption") << false;
+        QTest::newRow("server forces encryption") << true;
     }
-    void defaultEncryptsAsTheServerDecides()
+    void defaultEncryptsEverything()
     {
         QFETCH(bool, force);
-        QFETCH(QString, answer);
         if (const char* why = noTls(false))
             QSKIP(why);
         const TlsRun run = runWithCertificate(QStringLiteral("."), ourNames, force, [](const TestCertificates&) { return QStringList(); });
         QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
         QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
-        QCOMPARE(run.answers, QStringList{answer});
+        QCOMPARE(run.answers, QStringList{QStringLiteral("all")});
         QCOMPARE(run.logins, size_t(1));
-        QVERIFY2(!run.inClear.contains(QLatin1String("login")), qPrintable(run.context));
-        QCOMPARE(run.inClear.contains(QLatin1String("batch")), !force);
-        QCOMPARE(run.inClear.isEmpty(), force);
+        QCOMPARE(run.inClear, QStringList());
+    }
+
+    // A server that cannot encrypt is refused before the login: no password
+    // and no picture crosses the network in clear.
+    void defaultRefusesAServerWithoutEncryption()
+    {
+        ScriptedTable table;
+        table.addRow({QStringLiteral("a"), stored::Bmp24(8, 8, 1), std::nullopt});
+        ScriptedTdsServer server(table);
+        server.withoutEncryption();
+        const ChildOutcome run = RunChild(batchArguments(server.port()), QStringLiteral("secret"));
+        QVERIFY2(run.exitCode == 1, qPrintable(run.err));
+        QVERIFY2(server.logins().empty(), qPrintable(server.statements().join(u'\n')));
+        QCOMPARE(server.table().rows()[0].bac02, table.rows()[0].bac02);
     }
 
     // A server that is not there is not a certificate problem: no advice
@@ -228,9 +238,12 @@ private slots:
         QVERIFY2(!run.err.contains(QLatin1String("--verify-certificate")), qPrintable(run.err));
     }
 
-    // The same server without the option: the default connects and converts.
+    // A server with a certificate of its own making, without the option: the
+    // default connects and converts.
     void defaultConnectsWithoutChecking()
     {
+        if (const char* why = noTls(false))
+            QSKIP(why);
         ScriptedTable table;
         table.addRow({QStringLiteral("a"), stored::Bmp24(8, 8, 1), std::nullopt});
         ScriptedTdsServer server(table);

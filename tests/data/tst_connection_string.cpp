@@ -269,7 +269,8 @@ private slots:
         const QString freeTds = QStringLiteral("FreeTDS");
         const QString freeTdsExtra = QStringLiteral("tds_version=7.4;clientcharset=UTF-8");
         const QString section = QStringLiteral("servername=bmp2jpg-verified");
-        QTest::newRow("FreeTDS") << freeTds << false << QString() << server << freeTdsExtra << QString();
+        QTest::newRow("FreeTDS") << freeTds << false << QString() << server << freeTdsExtra + QStringLiteral(";encryption=require")
+                                 << QString();
         QTest::newRow("FreeTDS, verified") << freeTds << true << QString() << section
                                            << freeTdsExtra + QStringLiteral(";encryption=require") << QString();
         QTest::newRow("FreeTDS, CA file") << freeTds << true << QStringLiteral("/ca.pem") << section

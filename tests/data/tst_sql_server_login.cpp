@@ -120,6 +120,8 @@ private slots:
         ScriptedTable table;
         if (listed && !database.isEmpty())
             table.databases << database;
+        if (const char* why = ScriptedTdsServer::unreachableByTheProgram())
+            QSKIP(why);
         ScriptedTdsServer server(table);
         TDataModule1 module;
         module.DataSource = QStringLiteral("127.0.0.1,%1").arg(server.port());
@@ -156,6 +158,8 @@ private slots:
     {
         QFETCH(QString, server);
         QFETCH(bool, reachesIt);
+        if (const char* why = ScriptedTdsServer::unreachableByTheProgram())
+            QSKIP(why);
         ScriptedTdsServer scripted;
         const LocalBrowser browser(scripted.port());
         if (server.contains(u'\\') && !browser.listening())
@@ -185,6 +189,8 @@ private slots:
 
     void closingBraceRefusedBeforeAnyContact()
     {
+        if (const char* why = ScriptedTdsServer::unreachableByTheProgram())
+            QSKIP(why);
         ScriptedTdsServer server;
         TDataModule1 module;
         module.DataSource = QStringLiteral("127.0.0.1,%1").arg(server.port());

@@ -1,8 +1,10 @@
 #include "tests/tds/ScriptedTdsServer.h"
 
 #include "tests/tds/TdsTokenWriter.h"
+#include "tests/tds/TestCertificates.h"
 
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTcpSocket>
 #include <QtEndian>
 
@@ -368,7 +370,24 @@ bool ScriptedTdsServer::Connection::answer(const TdsMessage& message)
     return true;
 }
 
-ScriptedTdsServer::ScriptedTdsServer(ScriptedTable table) : table_(std::move(table))
+namespace {
+
+// SQL Server makes itself a certificate when given none: the server has one
+// by default, made once per test process.
+std::optional<ServerCertificate> selfMadeCertificate()
+{
+    if (!TdsChannel::tlsAvailable())
+        return std::nullopt;
+    static const ServerCertificate made = [] {
+        const QTemporaryDir folder;
+        return MakeTestCertificates(folder.path()).server;
+    }();
+    return made;
+}
+
+}  // namespace
+
+ScriptedTdsServer::ScriptedTdsServer(ScriptedTable table) : table_(std::move(table)), certificate_(selfMadeCertificate())
 {
     std::promise<quint16> listening;
     std::future<quint16> port = listening.get_future();
@@ -436,6 +455,18 @@ void ScriptedTdsServer::useCertificate(const ServerCertificate& certificate, boo
     std::lock_guard lock(mutex_);
     certificate_ = certificate;
     forceEncryption_ = force;
+}
+
+void ScriptedTdsServer::withoutEncryption()
+{
+    std::lock_guard lock(mutex_);
+    certificate_.reset();
+    forceEncryption_ = false;
+}
+
+const char* ScriptedTdsServer::unreachableByTheProgram()
+{
+    return TdsChannel::tlsAvailable() ? nullptr : "the program requires encryption, which this build of the scripted server cannot play";
 }
 
 void ScriptedTdsServer::onRequest(std::function<void(const LoggedStatement&)> hook)

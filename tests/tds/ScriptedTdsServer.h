@@ -67,6 +67,12 @@ public:
     // answer is logged as "encryption" ("all", "login only", "none" or
     // "dropped") before the client sees it; a failed handshake adds why.
     void useCertificate(const ServerCertificate& certificate, bool force = false);
+    // Plays a server that cannot encrypt. By default it has a certificate of
+    // its own making, as SQL Server has when given none (where this build has TLS).
+    void withoutEncryption();
+    // Why the program, which requires encryption, cannot log in to the
+    // scripted server in this build; nullptr where it can.
+    static const char* unreachableByTheProgram();
 
     // Called on the connection's thread as each request arrives, before it is
     // answered. The client waits for the answer meanwhile: what it has left

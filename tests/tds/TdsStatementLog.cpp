@@ -49,7 +49,7 @@ QRegularExpression WholeStatement(const QString& pattern)
 
 bool IsDriverProbe(const LoggedStatement& s)
 {
-    return s.kind == QLatin1String("login") ||
+    return s.kind == QLatin1String("login") || s.kind == QLatin1String("encryption") ||
            (s.kind == QLatin1String("sp_cursoropen") && WholeStatement(QStringLiteral("SET QUOTED_IDENTIFIER ON")).match(s.text).hasMatch());
 }
 

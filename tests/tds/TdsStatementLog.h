@@ -10,10 +10,11 @@ QString DumpLog(const std::vector<LoggedStatement>& log);
 // A pattern matching the whole text, spacing as written, case-insensitive.
 QRegularExpression WholeStatement(const QString& pattern);
 
-// Qt's ODBC driver runs SET QUOTED_IDENTIFIER ON as it opens a connection to
-// SQL Server, before the program can run anything; FreeTDS sends it through a
-// server cursor, which the scripted server refuses and Qt ignores. It changes
-// nothing the program relies on.
+// What comes before the program's first statement: the encryption answer,
+// the login, and the SET QUOTED_IDENTIFIER ON Qt's ODBC driver runs as it
+// opens a connection to SQL Server (FreeTDS sends it through a server cursor,
+// which the scripted server refuses and Qt ignores; it changes nothing the
+// program relies on).
 bool IsDriverProbe(const LoggedStatement& s);
 
 // One read for update or one write of a picture column of one row.

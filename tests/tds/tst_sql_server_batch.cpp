@@ -259,6 +259,12 @@ class SqlServerBatchTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        if (const char* why = ScriptedTdsServer::unreachableByTheProgram())
+            QSKIP(why);
+    }
+
     void everyBitmapConvertedAndNothingElseWritten_data()
     {
         AddPictureColumnTypes();

@@ -27,7 +27,12 @@ class SqlServerDataTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { seed_ = TestSeed(); }
+    void initTestCase()
+    {
+        if (const char* why = ScriptedTdsServer::unreachableByTheProgram())
+            QSKIP(why);
+        seed_ = TestSeed();
+    }
 
     void walkGivesEveryValueWhole_data()
     {
