@@ -216,7 +216,7 @@ QByteArray CollationInfo(const QString& collation)
     const bool ignoreCase = collation.contains(QLatin1String("_CI"), Qt::CaseInsensitive);
     const bool ignoreAccent = collation.contains(QLatin1String("_AI"), Qt::CaseInsensitive);
     const quint32 info = lcid | quint32(ignoreCase) << 20 | quint32(ignoreAccent) << 21 | 1u << 22 | 1u << 23;
-    // SQL_Latin1_General_CP1_CS_AS is sort order 51, _CI_AS 52 (sys.fn_helpcollations).
+    // SQL_Latin1_General_CP1_CS_AS is sort id 51, _CI_AS 52 (FreeTDS reads them so too).
     const quint8 sortId = sql ? (ignoreCase ? 52 : 51) : 0;
     QByteArray bytes(5, '\0');
     qToLittleEndian(info, bytes.data());
