@@ -21,9 +21,9 @@ struct ColumnFacts {
     int scale;
     bool nullable;
     QString collation;  // of text columns
-    // Narrow text made by CAST takes the database's collation: only in the
-    // column's own is its code page, and its order, the column's.
-    bool inDatabaseCollation;
+    // Narrow text made by CAST takes the database's collation, whose code
+    // page may not be the column's.
+    bool inDatabaseCodePage;
 };
 
 // A name as OBJECT_ID takes it, sent as its UTF-16 bytes: FreeTDS sends text
@@ -80,12 +80,13 @@ std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, in
     const QString bytes = QStringLiteral("CAST(%1 AS varbinary(8000))").arg(quoted);
     if (c.type == QLatin1String("nchar") || c.type == QLatin1String("nvarchar"))
         return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000))"));
+    // The column's collation decides the comparison (collation precedence),
+    // so the server compares as it orders the column.
     const bool narrow = c.type == QLatin1String("char") || c.type == QLatin1String("varchar");
-    if (narrow && c.inDatabaseCollation)
+    if (narrow && c.inDatabaseCodePage)
         return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"));
-    // In another collation the bytes would be read in the database's code
-    // page: the text travels as UTF-16 and is made the column's again by
-    // COLLATE, which also makes the server compare as it orders the column.
+    // Bytes would be read in the database's code page: the text travels as
+    // UTF-16, made the column's by COLLATE before it is narrowed.
     // nvarchar(4000) holds any varchar(4000); longer ones are left out of keys.
     static const QRegularExpression collationName(QStringLiteral("^[A-Za-z0-9_]+$"));
     if (narrow && c.maxLength <= 4000 && collationName.match(c.collation).hasMatch())
@@ -300,7 +301,8 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, 
     refuseInsteadOfUpdate(session, *tableName);
     const Statements::Rows columns = session.select(
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, "
-                       "c.collation_name, CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) "
+                       "c.collation_name, CAST(COLLATIONPROPERTY(c.collation_name, 'CodePage') AS int), "
+                       "CAST(COLLATIONPROPERTY(CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)), 'CodePage') AS int) "
                        "from sys.columns c where c.object_id = %1 order by c.column_id")
             .arg(objectId),
         {objectName(*tableName)});
@@ -308,7 +310,7 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, 
     std::vector<ColumnFacts> facts;
     for (const auto& column : columns.values) {
         const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool(),
-                            column[6].toString(), column[6].toString() == column[7].toString()};
+                            column[6].toString(), column[7] == column[8]};
         table.columns.push_back({column[0].toString(), isLarge(c), declaredType(c)});
         facts.push_back(c);
     }

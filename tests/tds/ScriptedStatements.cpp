@@ -313,7 +313,8 @@ StatementReply Request::columns(const QString& name) const
                       {QStringLiteral("scale"), SqlType::TinyInt},
                       {QStringLiteral("is_nullable"), SqlType::Bit},
                       {QStringLiteral("collation_name"), SqlType::NVarChar, 128},
-                      {QString(), SqlType::NVarChar, 128}},
+                      {QString(), SqlType::Int},
+                      {QString(), SqlType::Int}},
                      {}};
     // A synonym has no columns of its own.
     const ObjectKind kind = resolve(name);
@@ -322,7 +323,8 @@ StatementReply Request::columns(const QString& name) const
             result.rows.push_back({QVariant(c.name), QVariant(TypeName(c.type)), QVariant(MaxLength(c)), QVariant(Precision(c)),
                                    QVariant(c.scale), QVariant(c.nullable),
                                    IsCharacter(c.type) ? QVariant(table_.collation) : QVariant(QMetaType::fromType<QString>()),
-                                   QVariant(table_.databaseCollation)});
+                                   IsCharacter(c.type) ? QVariant(qlonglong(CodePage(table_.collation))) : QVariant(),
+                                   QVariant(qlonglong(CodePage(table_.databaseCollation)))});
     }
     return rowsReply(std::move(result));
 }
@@ -425,7 +427,8 @@ std::optional<Handler> Request::recognize(const QString& statement)
         return one([this, name] { return object(name); });
     }
     if ((m = whole(QStringLiteral(R"(select c\.name,type_name\(c\.system_type_id\),c\.max_length,c\.precision,c\.scale,c\.is_nullable,)"
-                                  R"(c\.collation_name,cast\(databasepropertyex\(db_name\(\),'collation'\) as nvarchar\(128\)\) )"
+                                  R"(c\.collation_name,cast\(collationproperty\(c\.collation_name,'codepage'\) as int\),)"
+                                  R"(cast\(collationproperty\(cast\(databasepropertyex\(db_name\(\),'collation'\) as nvarchar\(128\)\),'codepage'\) as int\) )"
                                   R"(from sys\.columns c where c\.object_id=object_id\(%1\) order by c\.column_id)")
                        .arg(nameArgument),
                    statement))

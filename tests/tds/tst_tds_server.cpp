@@ -122,8 +122,9 @@ const QString objectStatement = QStringLiteral(
     "where o.object_id = OBJECT_ID(?)");
 const QString columnsStatement = QStringLiteral(
     "select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, c.collation_name, "
-    "CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) from sys.columns c "
-    "where c.object_id = OBJECT_ID(?) order by c.column_id");
+    "CAST(COLLATIONPROPERTY(c.collation_name, 'CodePage') AS int), "
+    "CAST(COLLATIONPROPERTY(CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)), 'CodePage') AS int) "
+    "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id");
 const QString keysStatement = QStringLiteral(
     "select i.index_id, c.name from sys.indexes i join sys.index_columns ic on ic.object_id = i.object_id "
     "and ic.index_id = i.index_id and ic.is_included_column = 0 join sys.columns c on c.object_id = ic.object_id "
@@ -227,10 +228,10 @@ private slots:
         ScriptedTdsServer other(table);
         Client otherClient(other.port());
         QCOMPARE(otherClient.rows(columnsStatement, {QStringLiteral("[BAC1]")}),
-                 (QStringList{QStringLiteral("id int 4 10 0 0 NULL SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BCE01 nvarchar 100 0 0 1 Chinese_PRC_CI_AS SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BAC02 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BAC04 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS")}));
+                 (QStringList{QStringLiteral("id int 4 10 0 0 NULL NULL 1252"),
+                              QStringLiteral("BCE01 nvarchar 100 0 0 1 Chinese_PRC_CI_AS 936 1252"),
+                              QStringLiteral("BAC02 varbinary -1 0 0 1 NULL NULL 1252"),
+                              QStringLiteral("BAC04 varbinary -1 0 0 1 NULL NULL 1252")}));
         // Another database holds no BAC1.
         client.run(QStringLiteral("use master"));
         QSqlQuery none = client.query();
