@@ -758,9 +758,9 @@ private slots:
 
     // Text keys find their row whatever their collation and the database's:
     // narrow ones in their column's code page (936 or 1252, the database's
-    // or another), wide ones holding what code page 936 cannot. A key sent in
-    // the database's code page is its bytes there, as reports and backups
-    // of earlier versions name the row; others are UTF-16.
+    // or another), wide ones holding what code page 936 cannot. A narrow key
+    // of the database's code page travels as its bytes there, as reports and
+    // backups of earlier versions name its row; other keys as UTF-16.
     void textKeysConvertedEachInItsRow_data()
     {
         QTest::addColumn<int>("nameType");
@@ -815,16 +815,16 @@ private slots:
         QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
         QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
         QVERIFY2(serverErrors(run.log).isEmpty(), qPrintable(serverErrors(run.log).join(u'\n') + u'\n' + run.context));
-        std::set<QStringList> written, sent;
+        std::set<QStringList> written, expected;
         for (const RowAccess& a : RowAccesses(run.log)) {
             if (a.write)
                 written.insert(a.key);
         }
         for (const QString& name : names) {
             const QByteArray utf16(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
-            sent.insert({QString::fromLatin1((keyCodePage ? CodePageBytes(name, keyCodePage) : utf16).toHex())});
+            expected.insert({QString::fromLatin1((keyCodePage ? CodePageBytes(name, keyCodePage) : utf16).toHex())});
         }
-        QCOMPARE(written, sent);
+        QCOMPARE(written, expected);
     }
 
     // Keys equal but for case are different rows under a case-sensitive collation.
