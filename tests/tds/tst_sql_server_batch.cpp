@@ -772,7 +772,8 @@ private slots:
         const QString chinese = QStringLiteral("Chinese_PRC_CI_AS");
         const QString latin = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
         const QStringList latinNames{QStringLiteral("café"), QStringLiteral("Ærø"), QStringLiteral("naïve")};
-        const QStringList people{QStringLiteral("张伟"), QStringLiteral("王芳"), QStringLiteral("李娜"), QStringLiteral("刘洋")};
+        // Full-width Ａ is in code page 936 too.
+        const QStringList people{QStringLiteral("张伟"), QStringLiteral("王芳"), QStringLiteral("李娜"), QStringLiteral("刘洋Ａ")};
         const struct {
             const char* name;
             SqlType type;
