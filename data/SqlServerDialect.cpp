@@ -4,6 +4,7 @@
 #include "data/SimpleSelect.h"
 #include "data/SqlError.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <QSqlError>
@@ -19,10 +20,21 @@ struct ColumnFacts {
     int precision;
     int scale;
     bool nullable;
-    // Narrow text made by CAST takes the database's collation: only in the
-    // column's own is its code page, and its order, the column's.
-    bool inDatabaseCollation;
+    QString collation;  // of text columns
+    // Narrow text made by CAST takes the database's collation, whose code
+    // page may not be the column's.
+    bool inDatabaseCodePage;
 };
+
+// A name as OBJECT_ID takes it, sent as its UTF-16 bytes: FreeTDS sends text
+// in the database's code page, which may not hold it.
+const QString objectId = QStringLiteral("OBJECT_ID(CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000)))");
+
+QByteArray objectName(const QStringList& name)
+{
+    const QString quoted = QuoteIdentifier(name);
+    return QByteArray(reinterpret_cast<const char*>(quoted.utf16()), quoted.size() * 2);
+}
 
 // Only these hold a picture of any size byte for byte.
 bool isLarge(const ColumnFacts& c)
@@ -68,8 +80,20 @@ std::optional<KeyPart> exactPart(const QString& quoted, const ColumnFacts& c, in
     const QString bytes = QStringLiteral("CAST(%1 AS varbinary(8000))").arg(quoted);
     if (c.type == QLatin1String("nchar") || c.type == QLatin1String("nvarchar"))
         return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000))"));
-    if (c.type == QLatin1String("char") || c.type == QLatin1String("varchar"))
-        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"), c.inDatabaseCollation);
+    // The column's collation decides the comparison (collation precedence),
+    // so the server compares as it orders the column.
+    const bool narrow = c.type == QLatin1String("char") || c.type == QLatin1String("varchar");
+    if (narrow && c.inDatabaseCodePage)
+        return part(bytes, QStringLiteral("CAST(CAST(? AS varbinary(8000)) AS varchar(8000))"));
+    // Bytes would be read in the database's code page: the text travels as
+    // UTF-16, made the column's by COLLATE before it is narrowed.
+    // nvarchar(4000) holds any varchar(4000); longer ones are left out of keys.
+    static const QRegularExpression collationName(QStringLiteral("^[A-Za-z0-9_]+$"));
+    if (narrow && c.maxLength <= 4000 && collationName.match(c.collation).hasMatch())
+        return part(QStringLiteral("CAST(CAST(%1 AS nvarchar(4000)) AS varbinary(8000))").arg(quoted),
+                    QStringLiteral("CAST(CAST(CAST(? AS varbinary(8000)) AS nvarchar(4000)) COLLATE %1 AS varchar(8000))").arg(c.collation));
+    if (narrow)
+        return std::nullopt;
     if (c.type == QLatin1String("binary") || c.type == QLatin1String("varbinary"))
         return part(quoted, QStringLiteral("CAST(? AS varbinary(8000))"));
     if (c.type == QLatin1String("decimal") || c.type == QLatin1String("numeric"))
@@ -97,7 +121,7 @@ bool isDigestible(const QString& type)
 }
 
 // The first primary key or unique index of exact, non-null columns.
-std::vector<KeyPart> uniqueKey(Statements& session, const QString& objectName, const std::vector<TableColumn>& columns,
+std::vector<KeyPart> uniqueKey(Statements& session, const QStringList& tableName, const std::vector<TableColumn>& columns,
                                const std::vector<ColumnFacts>& facts)
 {
     const Statements::Rows indexes = session.select(
@@ -105,10 +129,11 @@ std::vector<KeyPart> uniqueKey(Statements& session, const QString& objectName, c
                        "join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id "
                        "and ic.is_included_column = 0 "
                        "join sys.columns c on c.object_id = ic.object_id and c.column_id = ic.column_id "
-                       "where i.object_id = OBJECT_ID(?) and i.is_unique = 1 and i.has_filter = 0 "
+                       "where i.object_id = %1 and i.is_unique = 1 and i.has_filter = 0 "
                        "and i.is_disabled = 0 and i.is_hypothetical = 0 "
-                       "order by i.is_primary_key desc, i.index_id, ic.key_ordinal"),
-        {objectName});
+                       "order by i.is_primary_key desc, i.index_id, ic.key_ordinal")
+            .arg(objectId),
+        {objectName(tableName)});
     std::vector<std::pair<int, std::vector<int>>> candidates;  // index id, its columns
     for (const auto& row : indexes.values) {
         const int id = row[0].toInt();
@@ -175,8 +200,9 @@ std::optional<QStringList> baseTable(Statements& session, const QStringList& nam
         QStringLiteral("select o.type, PARSENAME(s.base_object_name, 4), PARSENAME(s.base_object_name, 3), "
                        "PARSENAME(s.base_object_name, 2), PARSENAME(s.base_object_name, 1), DB_NAME() "
                        "from sys.objects o left join sys.synonyms s on s.object_id = o.object_id "
-                       "where o.object_id = OBJECT_ID(?)"),
-        {QuoteIdentifier(name)});
+                       "where o.object_id = %1")
+            .arg(objectId),
+        {objectName(name)});
     if (found.values.empty())
         return std::nullopt;
     const std::vector<QVariant>& object = found.values.front();
@@ -216,9 +242,10 @@ std::vector<UpdateTrigger> updateTriggers(Statements& session, const QStringList
     const Statements::Rows found = session.select(
         QStringLiteral("select t.name, t.is_instead_of_trigger from sys.triggers t "
                        "join sys.trigger_events e on e.object_id = t.object_id "
-                       "where t.parent_id = OBJECT_ID(?) and t.is_disabled = 0 and e.type = 2 "
-                       "order by t.is_instead_of_trigger desc, t.name"),
-        {QuoteIdentifier(tableName)});
+                       "where t.parent_id = %1 and t.is_disabled = 0 and e.type = 2 "
+                       "order by t.is_instead_of_trigger desc, t.name")
+            .arg(objectId),
+        {objectName(tableName)});
     std::vector<UpdateTrigger> triggers;
     for (const auto& row : found.values)
         triggers.push_back({row[0].toString(), row[1].toBool()});
@@ -334,24 +361,25 @@ std::optional<TableSchema> SqlServerDialect::describeTable(Statements& session, 
     if (!tableName)
         return std::nullopt;
     refuseInsteadOfUpdate(session, *tableName);
-    const QString objectName = QuoteIdentifier(*tableName);
     const Statements::Rows columns = session.select(
         QStringLiteral("select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, "
-                       "c.collation_name, CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) "
-                       "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id"),
-        {objectName});
+                       "c.collation_name, CAST(COLLATIONPROPERTY(c.collation_name, 'CodePage') AS int), "
+                       "CAST(COLLATIONPROPERTY(CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)), 'CodePage') AS int) "
+                       "from sys.columns c where c.object_id = %1 order by c.column_id")
+            .arg(objectId),
+        {objectName(*tableName)});
     TableSchema table{*tableName, {}, {}, true};
     std::vector<ColumnFacts> facts;
     for (const auto& column : columns.values) {
         const ColumnFacts c{column[1].toString(), column[2].toInt(), column[3].toInt(), column[4].toInt(), column[5].toBool(),
-                            column[6].toString() == column[7].toString()};
+                            column[6].toString(), column[7] == column[8]};
         table.columns.push_back({column[0].toString(), isLarge(c), declaredType(c)});
         facts.push_back(c);
     }
     if (table.columns.empty())
         return std::nullopt;
 
-    table.key = uniqueKey(session, objectName, table.columns, facts);
+    table.key = uniqueKey(session, *tableName, table.columns, facts);
     if (table.key.empty()) {
         requireDigestsOfAnySize(session, name.join(QLatin1Char('.')));
         table.key = wholeRowKey(table.columns, facts);

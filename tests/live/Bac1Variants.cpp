@@ -18,13 +18,15 @@ struct KeyShape {
     const char* columns;  // before the pictures; a key other than BCE01 first
 };
 
-const std::array<KeyShape, 5> keyShapes{{
+const std::array<KeyShape, 6> keyShapes{{
     {Bac1Variant::Key::Int, "int primary key", "id int NOT NULL PRIMARY KEY, BCE01 nvarchar(50) NULL"},
     {Bac1Variant::Key::NumericIdentity, "numeric(18,0) identity key",
      "id numeric(18,0) IDENTITY(1,1) NOT NULL PRIMARY KEY, BCE01 nvarchar(50) NULL"},
     {Bac1Variant::Key::UniqueIdentifier, "uniqueidentifier key",
      "id uniqueidentifier DEFAULT NEWID() NOT NULL PRIMARY KEY, BCE01 nvarchar(50) NULL"},
     {Bac1Variant::Key::ChineseText, "nvarchar BCE01 key", "BCE01 nvarchar(50) NOT NULL PRIMARY KEY"},
+    // In code page 936: the database's on a Chinese server, another elsewhere.
+    {Bac1Variant::Key::ChineseVarchar, "varchar Chinese_PRC BCE01 key", "BCE01 varchar(50) COLLATE Chinese_PRC_CI_AS NOT NULL PRIMARY KEY"},
     {Bac1Variant::Key::None, "keyless", "BCE01 nvarchar(50) NULL"},
 }};
 
@@ -83,10 +85,13 @@ void CreateBac1(const LiveDatabase& database, const Bac1Variant& variant, const 
         QVariantList parameters;
         if (idGiven)
             parameters << ++id;
-        parameters << row.bce01.value_or(QString());
+        // As UTF-16 bytes: FreeTDS sends text in the database's code page, which may not hold it.
+        const QString bce01 = row.bce01.value_or(QString());
+        parameters << QByteArray(reinterpret_cast<const char*>(bce01.utf16()), bce01.size() * 2);
         const QString bac02 = valueExpression(row.bac02, parameters);
         const QString bac04 = valueExpression(row.bac04, parameters);
-        database.execute(QStringLiteral("INSERT INTO dbo.BAC1 (%1BCE01, BAC02, BAC04) VALUES (%2?, %3, %4)")
+        database.execute(QStringLiteral("INSERT INTO dbo.BAC1 (%1BCE01, BAC02, BAC04) "
+                                        "VALUES (%2CAST(CAST(? AS varbinary(100)) AS nvarchar(50)), %3, %4)")
                              .arg(idGiven ? QStringLiteral("id, ") : QString(), idGiven ? QStringLiteral("?, ") : QString(),
                                   bac02, bac04),
                          parameters);

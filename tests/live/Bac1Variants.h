@@ -11,7 +11,7 @@ class LiveDatabase;
 // The shapes of BAC1 the suite runs on: how rows are keyed, and the type of
 // the picture columns.
 struct Bac1Variant {
-    enum class Key { Int, NumericIdentity, UniqueIdentifier, ChineseText, None };
+    enum class Key { Int, NumericIdentity, UniqueIdentifier, ChineseText, ChineseVarchar, None };
     Key key;
     QString pictureType;  // "image" or "varbinary(max)"
 };

@@ -9,7 +9,9 @@
 namespace {
 
 const QString identifier = QStringLiteral(R"((\[[^\]]+\]|[A-Za-z_]\w*))");
-const QString placeholder = QStringLiteral(R"((\?|@\w+))");
+// OBJECT_ID's argument: a text parameter, or bytes cast to nvarchar.
+const QString nameArgument =
+    QStringLiteral(R"((?:cast\(cast\()?(\?|@\w+)(?: as varbinary\(8000\)\) as nvarchar\(4000\)\))?)");
 const QString objectName = QStringLiteral(R"((?:\[[^\]]+\]|[A-Za-z_]\w*)(?:\.(?:\[[^\]]+\]|[A-Za-z_]\w*)){0,2})");
 
 QString unquoted(const QString& name)
@@ -74,10 +76,10 @@ public:
             }
             return std::nullopt;
         };
-        scope_.columnType = [this](size_t c) { return table_.columns[c]; };
+        scope_.columnType = [this](size_t c) { return table_.columnType(c); };
         scope_.cell = [this](size_t row, size_t c) { return cell(row, c); };
         scope_.parameter = [this](const QString& token) { return parameter(token); };
-        scope_.collation = table_.collation;
+        scope_.databaseCollation = table_.databaseCollation;
         scope_.serverMajorVersion = table_.majorVersion();
     }
 
@@ -104,10 +106,14 @@ private:
         const size_t index = n.hasMatch() ? n.captured(1).toULongLong() : 0;
         return index > 0 && index <= parameters_.size() ? &parameters_[index - 1] : nullptr;
     }
+    // A name given as text, or as its UTF-16 bytes cast to nvarchar.
     QString parameterText(const QString& token)
     {
         const RpcParameter* p = parameter(token);
-        return p ? p->value.toString() : QString();
+        if (!p || p->value.typeId() != QMetaType::QByteArray)
+            return p ? p->value.toString() : QString();
+        const QByteArray bytes = p->value.toByteArray();
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
     }
     ObjectKind resolve(const QString& name) const { return table_.resolve(name, session_.database); }
     void checkTable(const QString& name) const
@@ -315,7 +321,7 @@ Handler Request::write(const QRegularExpressionMatch& m)
         if (!rows.empty()) {
             std::vector<std::pair<size_t, QVariant>> values;
             for (const auto& [c, expression] : assignments) {
-                const SqlColumn& column = table_.columns[c];
+                const SqlColumn column = table_.columnType(c);
                 const QVariant value = expression.value(rows.front());
                 if (column.size > 0 && DataLength(value, expression.type) > MaxLength(column))
                     throw SqlFailure{8152, 16, QStringLiteral("String or binary data would be truncated.")};
@@ -372,7 +378,8 @@ StatementReply Request::columns(const QString& name) const
                       {QStringLiteral("scale"), SqlType::TinyInt},
                       {QStringLiteral("is_nullable"), SqlType::Bit},
                       {QStringLiteral("collation_name"), SqlType::NVarChar, 128},
-                      {QString(), SqlType::NVarChar, 128}},
+                      {QString(), SqlType::Int},
+                      {QString(), SqlType::Int}},
                      {}};
     // A synonym has no columns of its own.
     const ObjectKind kind = resolve(name);
@@ -381,7 +388,8 @@ StatementReply Request::columns(const QString& name) const
             result.rows.push_back({QVariant(c.name), QVariant(TypeName(c.type)), QVariant(MaxLength(c)), QVariant(Precision(c)),
                                    QVariant(c.scale), QVariant(c.nullable),
                                    IsCharacter(c.type) ? QVariant(table_.collation) : QVariant(QMetaType::fromType<QString>()),
-                                   QVariant(table_.databaseCollation)});
+                                   IsCharacter(c.type) ? QVariant(qlonglong(CodePage(table_.collation))) : QVariant(),
+                                   QVariant(qlonglong(CodePage(table_.databaseCollation)))});
     }
     return rowsReply(std::move(result));
 }
@@ -488,16 +496,17 @@ std::optional<Handler> Request::recognize(const QString& statement)
                                   R"(parsename\(s\.base_object_name,2\),parsename\(s\.base_object_name,1\),db_name\(\) )"
                                   R"(from sys\.objects o left join sys\.synonyms s on s\.object_id=o\.object_id )"
                                   R"(where o\.object_id=object_id\(%1\))")
-                       .arg(placeholder),
+                       .arg(nameArgument),
                    statement))
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));
         return one([this, name] { return object(name); });
     }
     if ((m = whole(QStringLiteral(R"(select c\.name,type_name\(c\.system_type_id\),c\.max_length,c\.precision,c\.scale,c\.is_nullable,)"
-                                  R"(c\.collation_name,cast\(databasepropertyex\(db_name\(\),'collation'\) as nvarchar\(128\)\) )"
+                                  R"(c\.collation_name,cast\(collationproperty\(c\.collation_name,'codepage'\) as int\),)"
+                                  R"(cast\(collationproperty\(cast\(databasepropertyex\(db_name\(\),'collation'\) as nvarchar\(128\)\),'codepage'\) as int\) )"
                                   R"(from sys\.columns c where c\.object_id=object_id\(%1\) order by c\.column_id)")
-                       .arg(placeholder),
+                       .arg(nameArgument),
                    statement))
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));
@@ -509,7 +518,7 @@ std::optional<Handler> Request::recognize(const QString& statement)
                                   R"(where i\.object_id=object_id\(%1\) and i\.is_unique=1 and i\.has_filter=0 )"
                                   R"(and i\.is_disabled=0 and i\.is_hypothetical=0 )"
                                   R"(order by i\.is_primary_key desc,i\.index_id,ic\.key_ordinal)")
-                       .arg(placeholder),
+                       .arg(nameArgument),
                    statement))
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));
@@ -519,7 +528,7 @@ std::optional<Handler> Request::recognize(const QString& statement)
                                   R"(join sys\.trigger_events e on e\.object_id=t\.object_id )"
                                   R"(where t\.parent_id=object_id\(%1\) and t\.is_disabled=0 and e\.type=2 )"
                                   R"(order by t\.is_instead_of_trigger desc,t\.name)")
-                       .arg(placeholder),
+                       .arg(nameArgument),
                    statement))
             .hasMatch()) {
         const QString name = parameterText(m.captured(1));

@@ -62,7 +62,7 @@ int ScriptedTable::addRow(const Bac1Row& row)
     // Stored as an INSERT of N'...' and 0x... literals stores them: padded,
     // through the code page for the narrow types.
     const auto stored = [&](const auto& v, SqlType given) {
-        return v ? Converted(QVariant(*v), {QString(), given, -1}, columns[values.size()]) : QVariant();
+        return v ? Converted(QVariant(*v), {QString(), given, -1}, columnType(values.size())) : QVariant();
     };
     values.push_back(stored(row.bce01, SqlType::NVarChar));
     values.push_back(stored(row.bac02, SqlType::VarBinaryMax));
@@ -91,6 +91,16 @@ SqlColumn& ScriptedTable::column(const QString& columnName)
     throw std::invalid_argument("BAC1 has no column " + columnName.toStdString());
 }
 
+SqlColumn ScriptedTable::columnType(size_t c) const
+{
+    SqlColumn type = columns.at(c);
+    if (IsCharacter(type.type)) {
+        type.collation = collation;
+        type.label = CollationLabel::Implicit;
+    }
+    return type;
+}
+
 void ScriptedTable::reachThroughView()
 {
     name = QStringLiteral("BAC1_data");
@@ -99,7 +109,8 @@ void ScriptedTable::reachThroughView()
 
 void ScriptedTable::reachThroughSynonym(const QString& target)
 {
-    name = QStringLiteral("BAC1_data");
+    const QStringList parts = nameParts(target);
+    name = parts.size() <= 2 ? parts.value(0) : QStringLiteral("BAC1_data");
     bac1 = ObjectKind::Synonym;
     synonymTarget = target;
 }

@@ -50,11 +50,13 @@ struct ScriptedTable {
     int addRow(const Bac1Row& row);  // returns its number, 1 up (the id of an IntId table)
     std::vector<Bac1Row> rows() const;
     SqlColumn& column(const QString& name);  // throws for a column the table does not have
+    // A column as expressions see it: text in the table's collation, implicitly.
+    SqlColumn columnType(size_t column) const;
 
     // The table becomes dbo.BAC1_data, and BAC1 a view over it.
     void reachThroughView();
-    // The table becomes dbo.BAC1_data, and BAC1 a synonym for `target`
-    // (another database's table when it names one).
+    // The table becomes `target` (dbo.BAC1_data unless named), and BAC1 a
+    // synonym for it (for another database's table when it names one).
     void reachThroughSynonym(const QString& target = QStringLiteral("[dbo].[BAC1_data]"));
 
     // What `name` (one to three parts, quoted or not) stands for in the
@@ -69,9 +71,9 @@ struct ScriptedTable {
     ObjectKind bac1 = ObjectKind::Table;    // what the name BAC1 stands for
     QString synonymTarget;                  // the base object of synonym BAC1
     // The character columns' collation and the database's default one, which
-    // text made by CAST takes. Only the comparisons follow the name: "_CS"
-    // tells case apart, "Chinese_PRC" orders Chinese by pinyin; narrow text
-    // is held in Latin-1 whatever the name.
+    // literals, parameters and text made by CAST take (IsKnownCollation):
+    // "_CS" tells case apart, "Chinese_PRC" orders Chinese by pinyin and
+    // holds narrow text in code page 936, the others in 1252.
     QString collation = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
     QString databaseCollation = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
     QStringList databases{QStringLiteral("master"), QStringLiteral("pictures")};

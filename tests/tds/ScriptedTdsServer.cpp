@@ -1,5 +1,6 @@
 #include "tests/tds/ScriptedTdsServer.h"
 
+#include "tests/tds/SqlValues.h"
 #include "tests/tds/TdsTokenWriter.h"
 #include "tests/tds/TestCertificates.h"
 
@@ -186,7 +187,9 @@ bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
     session_.database = database;
     out_.envChange(TdsTokenWriter::Database, database, QStringLiteral("master"));
     out_.info(5701, QStringLiteral("Changed database context to '%1'.").arg(database));
-    out_.envChange(TdsTokenWriter::Collation, QByteArray::fromHex("0904d00034"), QByteArray());
+    const QString collation = server_.table().databaseCollation;
+    out_.setDatabaseCollation(collation);
+    out_.envChange(TdsTokenWriter::Collation, CollationInfo(collation), QByteArray());
     out_.envChange(TdsTokenWriter::Language, QStringLiteral("us_english"), QString());
     out_.info(5703, QStringLiteral("Changed language setting to us_english."));
     out_.loginAck(server_.table().serverVersion);

@@ -216,9 +216,9 @@ Condition ExpressionParser::predicate()
     const Expression right = expression();
     if (const std::optional<SqlFailure> error = ComparisonError(left.type, right.type))
         throw *error;
-    const QString collation = scope_.collation;
-    return [left, right, collation, less, equal, greater](size_t row) -> std::optional<bool> {
-        const std::optional<int> order = Compared(left.value(row), left.type, right.value(row), right.type, collation);
+    ComparisonCollation(left.type, right.type);  // a conflict fails when compiled
+    return [left, right, less, equal, greater](size_t row) -> std::optional<bool> {
+        const std::optional<int> order = Compared(left.value(row), left.type, right.value(row), right.type);
         if (!order)
             return std::nullopt;
         return *order < 0 ? less : *order > 0 ? greater : equal;
@@ -231,19 +231,39 @@ std::function<int(size_t, size_t)> ExpressionParser::ordering()
     const bool descending = accept(QStringLiteral("desc"));
     if (!descending)
         accept(QStringLiteral("asc"));
-    const QString collation = scope_.collation;
-    return [by, descending, collation](size_t left, size_t right) {
+    return [by, descending](size_t left, size_t right) {
         const QVariant a = by.value(left);
         const QVariant b = by.value(right);
-        const int order = a.isNull() || b.isNull() ? int(b.isNull()) - int(a.isNull())
-                                                   : *Compared(a, by.type, b, by.type, collation);
+        const int order = a.isNull() || b.isNull() ? int(b.isNull()) - int(a.isNull()) : *Compared(a, by.type, b, by.type);
         return descending ? -order : order;
     };
 }
 
 Expression ExpressionParser::expression()
 {
-    return primary();
+    Expression e = primary();
+    if (!accept(QStringLiteral("collate")))
+        return e;
+    const QString collation = word();
+    if (!IsCharacter(e.type.type))
+        throw SqlFailure{447, 16, QStringLiteral("Expression type %1 is invalid for COLLATE clause.").arg(TypeName(e.type.type))};
+    if (!IsKnownCollation(collation))
+        throw SqlFailure{448, 16, QStringLiteral("Invalid collation '%1'.").arg(collation)};
+    SqlColumn to = e.type;
+    to.collation = collation;
+    to.label = CollationLabel::Explicit;
+    return {to, [e, to](size_t row) { return Converted(e.value(row), e.type, to); }};
+}
+
+// The type of CAST(... AS to): text keeps the collation of text, other
+// values take the database's.
+SqlColumn ExpressionParser::castType(SqlColumn to, const SqlColumn& from) const
+{
+    if (!IsCharacter(to.type))
+        return to;
+    to.collation = IsCharacter(from.type) ? from.collation : scope_.databaseCollation;
+    to.label = IsCharacter(from.type) ? from.label : CollationLabel::CoercibleDefault;
+    return to;
 }
 
 Expression ExpressionParser::primary()
@@ -254,12 +274,17 @@ Expression ExpressionParser::primary()
         const RpcParameter* p = scope_.parameter(t.text);
         if (!p)
             throw SqlFailure{137, 15, QStringLiteral("Must declare the scalar variable \"%1\".").arg(t.text)};
-        return constant(ParseDeclaredType(p->type), p->value);
+        SqlColumn type = ParseDeclaredType(p->type);
+        type.collation = scope_.databaseCollation;
+        return constant(type, p->value);
     }
     case Token::Number:
         return constant({QString(), SqlType::Int}, t.text.toLongLong());
-    case Token::String:
-        return constant({QString(), t.wide ? SqlType::NVarChar : SqlType::VarChar, int(std::max<qsizetype>(1, t.text.size()))}, t.text);
+    case Token::String: {
+        const SqlColumn type{QString(), t.wide ? SqlType::NVarChar : SqlType::VarChar, int(std::max<qsizetype>(1, t.text.size())),
+                             0, 0, true, scope_.databaseCollation};
+        return constant(type, Converted(t.text, {QString(), SqlType::NVarChar, -1}, type));
+    }
     case Token::Punctuation:
         if (t.text == QLatin1String("(")) {
             const Expression inner = expression();
@@ -300,15 +325,16 @@ Expression ExpressionParser::function(const QString& name)
         const Expression operand = expression();
         if (!accept(QStringLiteral("as")))
             throw syntaxError(peek().text);
-        const SqlColumn to = type();
+        const SqlColumn to = castType(type(), operand.type);
         expect(QStringLiteral(")"));
         Converted(QVariant(), operand.type, to);  // a conversion SQL Server never allows fails when compiled
         return {to, [operand, to](size_t row) { return Converted(operand.value(row), operand.type, to); }};
     }
     if (name == QLatin1String("convert")) {
-        const SqlColumn to = type();
+        const SqlColumn declared = type();
         expect(QStringLiteral(","));
         const Expression operand = expression();
+        const SqlColumn to = castType(declared, operand.type);
         expect(QStringLiteral(")"));
         Converted(QVariant(), operand.type, to);
         return {to, [operand, to](size_t row) { return Converted(operand.value(row), operand.type, to); }};
@@ -338,7 +364,7 @@ Expression ExpressionParser::function(const QString& name)
                              IsBinary(source) ? (large ? SqlType::VarBinaryMax : SqlType::VarBinary)
                              : IsWide(source) ? SqlType::NVarChar
                                               : SqlType::VarChar,
-                             large ? -1 : operand.type.size};
+                             large ? -1 : operand.type.size, 0, 0, true, operand.type.collation, operand.type.label};
         return {type, [operand, start, length, type](size_t row) {
                     const QVariant v = operand.value(row);
                     const qlonglong from = start.value(row).toLongLong() - 1;

@@ -21,12 +21,12 @@ struct ExpressionScope {
     std::function<SqlColumn(size_t column)> columnType;
     std::function<QVariant(size_t row, size_t column)> cell;
     std::function<const RpcParameter*(const QString& token)> parameter;  // "?" takes the next one
-    QString collation;  // of the columns, for text comparisons
+    QString databaseCollation;  // of literals, parameters and text made by CAST
     int serverMajorVersion = 16;
 };
 
 // Parses the expressions the program's statements use: columns, parameters,
-// literals, NULL, CAST, CONVERT, DATALENGTH, SUBSTRING, HASHBYTES, CASE WHEN,
+// literals, NULL, CAST, CONVERT, COLLATE, DATALENGTH, SUBSTRING, HASHBYTES, CASE WHEN,
 // the comparisons, IS [NOT] NULL, AND, OR and parentheses. Throws SqlFailure for what SQL Server refuses to
 // compile (Msg 207, 402...), std::runtime_error for what it does not play.
 class ExpressionParser {
@@ -55,6 +55,7 @@ private:
     const Token& peek() const;
     Token take();
     SqlColumn type();
+    SqlColumn castType(SqlColumn to, const SqlColumn& from) const;
     Condition conjunction();
     Condition predicate();
     bool conditionInParentheses() const;  // "(" opens a condition, not an expression

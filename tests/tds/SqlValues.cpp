@@ -1,5 +1,7 @@
 #include "tests/tds/SqlValues.h"
 
+#include "tests/tds/CodePage.h"
+
 #include <QCollator>
 #include <QLocale>
 #include <QRegularExpression>
@@ -113,7 +115,7 @@ QString textOf(const QVariant& value, const SqlColumn& from)
 QString characterValue(QString text, const SqlColumn& to)
 {
     if (!IsWide(to.type))
-        text = QString::fromLatin1(text.toLatin1());
+        text = CodePageText(CodePageBytes(text, CodePage(to.collation)), CodePage(to.collation));
     if (to.size > 0)
         text.truncate(to.size);
     if (to.type == SqlType::Char || to.type == SqlType::NChar)
@@ -192,6 +194,56 @@ int textOrder(const QString& left, const QString& right, const QString& collatio
 }
 
 } // namespace
+
+bool IsKnownCollation(const QString& collation)
+{
+    static const QRegularExpression known(QStringLiteral(R"(^(SQL_Latin1_General_CP1|Latin1_General|Chinese_PRC)_(CI|CS)_(AI|AS)$)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return known.match(collation).hasMatch();
+}
+
+int CodePage(const QString& collation)
+{
+    return collation.startsWith(QLatin1String("Chinese_PRC"), Qt::CaseInsensitive) ? 936 : 1252;
+}
+
+QByteArray CollationInfo(const QString& collation)
+{
+    const bool sql = collation.startsWith(QLatin1String("SQL_"), Qt::CaseInsensitive);
+    const quint32 lcid = CodePage(collation) == 936 ? 0x0804 : 0x0409;
+    // Flags from bit 20: ignore case, accent, kana type, width; the last two
+    // are ignored unless the name has _KS or _WS.
+    const bool ignoreCase = collation.contains(QLatin1String("_CI"), Qt::CaseInsensitive);
+    const bool ignoreAccent = collation.contains(QLatin1String("_AI"), Qt::CaseInsensitive);
+    const quint32 info = lcid | quint32(ignoreCase) << 20 | quint32(ignoreAccent) << 21 | 1u << 22 | 1u << 23;
+    // SQL_Latin1_General_CP1_CS_AS is sort id 51, _CI_AS 52 (FreeTDS reads them so too).
+    const quint8 sortId = sql ? (ignoreCase ? 52 : 51) : 0;
+    QByteArray bytes(5, '\0');
+    qToLittleEndian(info, bytes.data());
+    bytes[4] = char(sortId);
+    return bytes;
+}
+
+int CodePageOfInfo(const QByteArray& info)
+{
+    return qFromLittleEndian<quint16>(info.constData()) == 0x0804 ? 936 : 1252;
+}
+
+QString ComparisonCollation(const SqlColumn& left, const SqlColumn& right)
+{
+    if (!IsCharacter(left.type) || !IsCharacter(right.type))
+        return IsCharacter(left.type) ? left.collation : right.collation;
+    for (const CollationLabel label : {CollationLabel::Explicit, CollationLabel::Implicit}) {
+        const bool leftHas = left.label == label;
+        const bool rightHas = right.label == label;
+        if (leftHas && rightHas && left.collation.compare(right.collation, Qt::CaseInsensitive) != 0)
+            throw failure(468, QStringLiteral("Cannot resolve the collation conflict between \"%1\" and \"%2\" in the equal to operation.")
+                                   .arg(left.collation, right.collation));
+        if (leftHas || rightHas)
+            return leftHas ? left.collation : right.collation;
+    }
+    return left.collation;  // both the database's
+}
 
 bool IsInteger(SqlType type)
 {
@@ -309,7 +361,7 @@ QByteArray StoredBytes(const QVariant& value, const SqlColumn& type)
         return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     }
     if (IsCharacter(type.type))
-        return value.toString().toLatin1();
+        return CodePageBytes(value.toString(), CodePage(type.collation));
     if (IsBinary(type.type))
         return value.toByteArray();
     throw std::runtime_error("the scripted server does not play the bytes of a " + DeclaredType(type).toStdString() + " value");
@@ -336,7 +388,7 @@ QVariant Converted(const QVariant& value, const SqlColumn& from, const SqlColumn
         if (IsBinary(from.type)) {
             const QByteArray bytes = value.toByteArray();
             return characterValue(IsWide(to.type) ? QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
-                                                  : QString::fromLatin1(bytes),
+                                                  : CodePageText(bytes, CodePage(to.collation)),
                                   to);
         }
         return characterValue(textOf(value, from), to);
@@ -375,8 +427,7 @@ std::optional<SqlFailure> ComparisonError(const SqlColumn& left, const SqlColumn
     return std::nullopt;
 }
 
-std::optional<int> Compared(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType,
-                            const QString& collation)
+std::optional<int> Compared(const QVariant& left, const SqlColumn& leftType, const QVariant& right, const SqlColumn& rightType)
 {
     if (left.isNull() || right.isNull())
         return std::nullopt;
@@ -398,8 +449,10 @@ std::optional<int> Compared(const QVariant& left, const SqlColumn& leftType, con
         return a < b ? -1 : a > b ? 1 : 0;
     }
     if (either(IsCharacter)) {
-        // Compared as the character type; trailing spaces do not count.
-        const SqlColumn text{QString(), either(IsWide) ? SqlType::NVarChar : SqlType::VarChar, -1};
+        // Compared as the character type, narrow text in the code page of the
+        // collation compared under; trailing spaces do not count.
+        const QString collation = ComparisonCollation(leftType, rightType);
+        const SqlColumn text{QString(), either(IsWide) ? SqlType::NVarChar : SqlType::VarChar, -1, 0, 0, true, collation};
         static const QRegularExpression trailing(QStringLiteral(" +$"));
         return textOrder(Converted(left, leftType, text).toString().remove(trailing),
                          Converted(right, rightType, text).toString().remove(trailing), collation);

@@ -1,5 +1,8 @@
 #include "tests/tds/TdsRequestReader.h"
 
+#include "tests/tds/CodePage.h"
+#include "tests/tds/SqlValues.h"
+
 #include <QtEndian>
 
 #include <stdexcept>
@@ -85,8 +88,8 @@ RpcParameter readParameter(Cursor& in)
         const quint16 declared = in.number<quint16>();
         const bool binary = type == 0xA5 || type == 0xAD;
         const bool wide = type == 0xE7 || type == 0xEF;
-        if (!binary)
-            in.take(5);  // collation
+        // Narrow text comes in the code page of the collation sent with it.
+        const int codePage = binary ? 0 : CodePageOfInfo(in.take(5));
         bool null = false;
         QByteArray raw;
         if (declared == 0xFFFF) {
@@ -104,13 +107,12 @@ RpcParameter readParameter(Cursor& in)
             p.value = nullOf(QMetaType::fromType<QString>());
         else
             p.value = wide ? QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), raw.size() / 2)
-                           : QString::fromLatin1(raw);
+                           : CodePageText(raw, codePage);
         break;
     }
     case 0x22: case 0x23: case 0x63: {  // image, text, ntext
         in.number<quint32>();
-        if (type != 0x22)
-            in.take(5);
+        const int codePage = type == 0x22 ? 0 : CodePageOfInfo(in.take(5));
         const quint32 size = in.number<quint32>();
         const bool null = size == 0xFFFFFFFF;
         const QByteArray raw = null ? QByteArray() : in.take(size);
@@ -120,7 +122,7 @@ RpcParameter readParameter(Cursor& in)
         else
             p.value = null ? nullOf(QMetaType::fromType<QString>())
                       : type == 0x63 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), raw.size() / 2)
-                                     : QString::fromLatin1(raw);
+                                     : CodePageText(raw, codePage);
         break;
     }
     default:

@@ -55,7 +55,7 @@ bool IsDriverProbe(const LoggedStatement& s)
 
 std::vector<RowAccess> RowAccesses(const std::vector<LoggedStatement>& log)
 {
-    static const QString table = QStringLiteral(R"((\[\w+\](?:\.\[\w+\])?))");
+    static const QString table = QStringLiteral(R"((\[[^\]]+\](?:\.\[[^\]]+\])?))");
     static const QRegularExpression fetch = WholeStatement(
         QStringLiteral(R"(select top \(1\) DATALENGTH\(\[(BAC\d+)\]\), \[\1\] from %1 WITH \(UPDLOCK, ROWLOCK(?:, READPAST)?\) where (.+))").arg(table));
     static const QRegularExpression write = WholeStatement(

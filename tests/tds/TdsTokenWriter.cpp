@@ -8,9 +8,6 @@
 
 namespace {
 
-// SQL_Latin1_General_CP1_CI_AS: LCID 0x0409 with its sort flags, sort id 52.
-const QByteArray latin1Collation = QByteArray::fromHex("0904d00034");
-
 template <typename T>
 void put(QByteArray& out, T value)
 {
@@ -104,6 +101,13 @@ void TdsTokenWriter::error(const SqlFailure& failure)
     message(0xAA, failure.number, failure.text, 1, failure.severity);
 }
 
+SqlColumn TdsTokenWriter::collated(SqlColumn column) const
+{
+    if (column.collation.isEmpty())
+        column.collation = databaseCollation_;
+    return column;
+}
+
 void TdsTokenWriter::typeInfo(const SqlColumn& column)
 {
     const bool max = CutToTextSize(column) && !IsLargeObject(column.type);
@@ -111,13 +115,13 @@ void TdsTokenWriter::typeInfo(const SqlColumn& column)
         put<quint8>(bytes_, token);
         put<quint16>(bytes_, max ? 0xFFFF : quint16(MaxLength(column)));
         if (collated)
-            bytes_ += latin1Collation;
+            bytes_ += CollationInfo(column.collation);
     };
     const auto large = [&](quint8 token, bool collated) {
         put<quint8>(bytes_, token);
         put<quint32>(bytes_, 0x7FFFFFFF);
         if (collated)
-            bytes_ += latin1Collation;
+            bytes_ += CollationInfo(column.collation);
         put<quint8>(bytes_, 2);  // the table's name in parts
         putUsVarchar(bytes_, QStringLiteral("dbo"));
         putUsVarchar(bytes_, QStringLiteral("BAC1"));
@@ -159,7 +163,7 @@ void TdsTokenWriter::columns(const std::vector<SqlColumn>& columns)
     for (const SqlColumn& column : columns) {
         put<quint32>(bytes_, 0);       // user type
         put<quint16>(bytes_, 0x0009);  // nullable, updatable
-        typeInfo(column);
+        typeInfo(collated(column));
         putBVarchar(bytes_, column.name);
     }
 }
@@ -221,7 +225,7 @@ void TdsTokenWriter::row(const std::vector<SqlColumn>& columns, const SqlRow& va
 {
     put<quint8>(bytes_, 0xD1);
     for (size_t i = 0; i < columns.size(); ++i)
-        value(columns[i], values[i], textSize);
+        value(collated(columns[i]), values[i], textSize);
 }
 
 void TdsTokenWriter::done(Token token, quint16 status, quint16 command, quint64 count)

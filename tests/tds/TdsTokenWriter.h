@@ -29,13 +29,18 @@ public:
     void returnInt(quint16 ordinal, const QString& name, qint32 value);
 
     QByteArray take() { return std::exchange(bytes_, {}); }
+    // The collation of text columns that name none.
+    void setDatabaseCollation(const QString& collation) { databaseCollation_ = collation; }
 
 private:
     void message(quint8 token, int number, const QString& text, int state, int severity);
     void typeInfo(const SqlColumn& column);
     void value(const SqlColumn& column, const QVariant& value, qint64 textSize);
 
+    SqlColumn collated(SqlColumn column) const;
+
     QByteArray bytes_;
+    QString databaseCollation_ = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
 };
 
 // The payload cut into packets of the given type and at most packetSize bytes.

@@ -14,6 +14,11 @@ enum class SqlType {
     Char, VarChar, NChar, NVarChar, Binary, VarBinary, VarBinaryMax, Image, Text, NText
 };
 
+// How a text expression got its collation, which decides the collation of a
+// comparison (collation precedence): a COLLATE clause, a column, or the
+// database's default (literals, parameters, CAST of other types).
+enum class CollationLabel { CoercibleDefault, Implicit, Explicit };
+
 struct SqlColumn {
     QString name;  // empty for an unnamed expression
     SqlType type;
@@ -21,6 +26,8 @@ struct SqlColumn {
     int precision = 0;  // numeric and decimal
     int scale = 0;
     bool nullable = true;
+    QString collation{};  // of a character type; empty: the database's
+    CollationLabel label = CollationLabel::CoercibleDefault;
 };
 
 // Types whose values SQL Server cuts to the session's TEXTSIZE in results.

@@ -6,6 +6,7 @@
 #include "job/PassRunner.h"
 #include "tests/job/ExpectedValues.h"
 #include "tests/job/ChildProcess.h"
+#include "tests/tds/CodePage.h"
 #include "tests/tds/ScriptedTdsServer.h"
 #include "tests/tds/TdsStatementLog.h"
 #include "tests/tds/TdsTestSupport.h"
@@ -914,17 +915,30 @@ private slots:
         QTest::addColumn<QString>("view");      // empty: BAC1 is a synonym
         QTest::addColumn<QString>("synonymOf");
         QTest::addColumn<QString>("refusal");   // empty: converted
-        QTest::newRow("view") << QStringLiteral("view") << QString() << QStringLiteral("view");
-        QTest::newRow("synonym") << QString() << QStringLiteral("[dbo].[BAC1_data]") << QString();
+        QTest::addColumn<QString>("databaseCollation");
+        QTest::addColumn<bool>("microsoft");
+        const QString latin = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
+        const QString chinese = QStringLiteral("Chinese_PRC_CI_AS");
+        const QString photos = QStringLiteral("[dbo].[照片]");
+        QTest::newRow("view") << QStringLiteral("view") << QString() << QStringLiteral("view") << latin << false;
+        QTest::newRow("synonym") << QString() << QStringLiteral("[dbo].[BAC1_data]") << QString() << latin << false;
         QTest::newRow("synonym into another database") << QString() << QStringLiteral("[archive].[dbo].[BAC1]")
-                                                       << QStringLiteral("another database");
+                                                       << QStringLiteral("another database") << latin << false;
+        // A Chinese name also where the database's code page cannot hold it.
+        QTest::newRow("synonym of a Chinese name") << QString() << photos << QString() << chinese << false;
+        QTest::newRow("synonym of a Chinese name, Latin database") << QString() << photos << QString() << latin << false;
+        QTest::newRow("synonym of a Chinese name, Latin database, Microsoft driver") << QString() << photos << QString() << latin << true;
     }
     void bac1ReachedThroughOtherObjects()
     {
         QFETCH(QString, view);
         QFETCH(QString, synonymOf);
         QFETCH(QString, refusal);
+        QFETCH(QString, databaseCollation);
+        QFETCH(bool, microsoft);
         ScriptedTable table = mixedTable(SqlType::VarBinaryMax, TableKey::IntId);
+        table.databaseCollation = databaseCollation;
+        table.microsoftParameterTypes = microsoft;
         table.databases << QStringLiteral("archive");
         if (view.isEmpty())
             table.reachThroughSynonym(synonymOf);
@@ -944,7 +958,7 @@ private slots:
         const std::vector<RowAccess> accesses = RowAccesses(run.log);
         QVERIFY2(!accesses.empty(), qPrintable(run.context));
         for (const RowAccess& a : accesses)
-            QCOMPARE(a.table, QStringLiteral("[dbo].[BAC1_data]"));
+            QCOMPARE(a.table, synonymOf);
     }
 
     // Only image and varbinary(max) hold any picture whole.
@@ -970,6 +984,78 @@ private slots:
         QVERIFY2(std::none_of(run.log.begin(), run.log.end(), [](const LoggedStatement& s) { return anyWrite.match(s.text).hasMatch(); }),
                  qPrintable(run.context));
         QVERIFY(run.now == run.original);
+    }
+
+    // Text keys find their row whatever their collation and the database's:
+    // narrow ones in their column's code page (936 or 1252, the database's
+    // or another), wide ones holding what code page 936 cannot. A narrow key
+    // of the database's code page travels as its bytes there, as reports and
+    // backups of earlier versions name its row; other keys as UTF-16.
+    void textKeysConvertedEachInItsRow_data()
+    {
+        QTest::addColumn<int>("nameType");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QString>("databaseCollation");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("microsoft");
+        QTest::addColumn<int>("keyCodePage");  // 0: UTF-16
+        const QString chinese = QStringLiteral("Chinese_PRC_CI_AS");
+        const QString latin = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
+        const QStringList latinNames{QStringLiteral("café"), QStringLiteral("Ærø"), QStringLiteral("naïve")};
+        // Full-width Ａ is in code page 936 too.
+        const QStringList people{QStringLiteral("张伟"), QStringLiteral("王芳"), QStringLiteral("李娜"), QStringLiteral("刘洋Ａ")};
+        const struct {
+            const char* name;
+            SqlType type;
+            QString collation;
+            QString database;
+            QStringList names;
+            int keyCodePage;
+        } cases[] = {
+            {"varchar, Chinese database", SqlType::VarChar, chinese, chinese, people, 936},
+            {"varchar Latin1 in a Chinese database", SqlType::VarChar, QStringLiteral("Latin1_General_CI_AS"), chinese, latinNames, 0},
+            {"varchar Chinese in a Latin database", SqlType::VarChar, chinese, latin, people, 0},
+            {"varchar case-sensitive in a case-insensitive database", SqlType::VarChar, QStringLiteral("Chinese_PRC_CS_AS"), chinese,
+             {QStringLiteral("张伟a"), QStringLiteral("张伟A"), QStringLiteral("王芳")}, 936},
+            {"varchar Latin1 in a SQL_Latin1 database", SqlType::VarChar, QStringLiteral("Latin1_General_CS_AS"), latin, latinNames, 1252},
+            {"nvarchar beyond code page 936", SqlType::NVarChar, chinese, chinese,
+             {QStringLiteral("한국"), QStringLiteral("😀"), QStringLiteral("𠮷"), QStringLiteral("张伟")}, 0}};
+        for (const auto& c : cases) {
+            for (const bool microsoft : {false, true})
+                QTest::addRow("%s, %s", c.name, microsoft ? "Microsoft driver" : "FreeTDS")
+                    << int(c.type) << c.collation << c.database << c.names << microsoft << c.keyCodePage;
+        }
+    }
+    void textKeysConvertedEachInItsRow()
+    {
+        QFETCH(int, nameType);
+        QFETCH(QString, collation);
+        QFETCH(QString, databaseCollation);
+        QFETCH(QStringList, names);
+        QFETCH(bool, microsoft);
+        QFETCH(int, keyCodePage);
+        ScriptedTable table(SqlType::VarBinaryMax, TableKey::Name, SqlType(nameType));
+        table.collation = collation;
+        table.databaseCollation = databaseCollation;
+        table.microsoftParameterTypes = microsoft;
+        for (int i = 0; i < names.size(); ++i) {
+            table.addRow({names[i], stored::Bmp24(24, 16, 2 * i + 1), stored::Bmp8(20, 12, 2 * i + 2)});
+            QCOMPARE(table.rows().back().bce01, std::optional(names[i]));  // the column's code page holds it
+        }
+        const BatchRun run = runOn(table);
+        QVERIFY2(run.outcome.exitCode == 0, qPrintable(run.context));
+        QVERIFY2(run.now == FinishedTable(run.original), qPrintable(run.context));
+        QVERIFY2(serverErrors(run.log).isEmpty(), qPrintable(serverErrors(run.log).join(u'\n') + u'\n' + run.context));
+        std::set<QStringList> written, expected;
+        for (const RowAccess& a : RowAccesses(run.log)) {
+            if (a.write)
+                written.insert(a.key);
+        }
+        for (const QString& name : names) {
+            const QByteArray utf16(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
+            expected.insert({QString::fromLatin1((keyCodePage ? CodePageBytes(name, keyCodePage) : utf16).toHex())});
+        }
+        QCOMPARE(written, expected);
     }
 
     // Keys equal but for case are different rows under a case-sensitive collation.

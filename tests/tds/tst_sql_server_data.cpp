@@ -97,7 +97,10 @@ private slots:
         add("varchar", TableKey::Name, SqlType::VarChar, latin, latin, true);
         add("char, trailing spaces", TableKey::Name, SqlType::Char, latin, latin, true);
         add("nvarchar and int", TableKey::NameAndId, SqlType::NVarChar, chinese, chinese, true);
-        add("varchar in another collation", TableKey::Name, SqlType::VarChar, QStringLiteral("Latin1_General_CI_AS"), latin, false);
+        add("varchar in another collation", TableKey::Name, SqlType::VarChar, QStringLiteral("Latin1_General_CI_AS"), latin, true);
+        add("varchar Chinese", TableKey::Name, SqlType::VarChar, chinese, chinese, true);
+        add("varchar Latin1 in a Chinese database", TableKey::Name, SqlType::VarChar, QStringLiteral("Latin1_General_CI_AS"), chinese, true);
+        add("varchar Chinese in a Latin database", TableKey::Name, SqlType::VarChar, chinese, latin, true);
     }
     void pagesGiveEveryRowOnce()
     {

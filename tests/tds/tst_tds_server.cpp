@@ -130,8 +130,9 @@ const QString objectStatement = QStringLiteral(
     "where o.object_id = OBJECT_ID(?)");
 const QString columnsStatement = QStringLiteral(
     "select c.name, TYPE_NAME(c.system_type_id), c.max_length, c.precision, c.scale, c.is_nullable, c.collation_name, "
-    "CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) from sys.columns c "
-    "where c.object_id = OBJECT_ID(?) order by c.column_id");
+    "CAST(COLLATIONPROPERTY(c.collation_name, 'CodePage') AS int), "
+    "CAST(COLLATIONPROPERTY(CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)), 'CodePage') AS int) "
+    "from sys.columns c where c.object_id = OBJECT_ID(?) order by c.column_id");
 const QString keysStatement = QStringLiteral(
     "select i.index_id, c.name from sys.indexes i join sys.index_columns ic on ic.object_id = i.object_id "
     "and ic.index_id = i.index_id and ic.is_included_column = 0 join sys.columns c on c.object_id = ic.object_id "
@@ -235,10 +236,10 @@ private slots:
         ScriptedTdsServer other(table);
         Client otherClient(other.port());
         QCOMPARE(otherClient.rows(columnsStatement, {QStringLiteral("[BAC1]")}),
-                 (QStringList{QStringLiteral("id int 4 10 0 0 NULL SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BCE01 nvarchar 100 0 0 1 Chinese_PRC_CI_AS SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BAC02 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS"),
-                              QStringLiteral("BAC04 varbinary -1 0 0 1 NULL SQL_Latin1_General_CP1_CI_AS")}));
+                 (QStringList{QStringLiteral("id int 4 10 0 0 NULL NULL 1252"),
+                              QStringLiteral("BCE01 nvarchar 100 0 0 1 Chinese_PRC_CI_AS 936 1252"),
+                              QStringLiteral("BAC02 varbinary -1 0 0 1 NULL NULL 1252"),
+                              QStringLiteral("BAC04 varbinary -1 0 0 1 NULL NULL 1252")}));
         // Another database holds no BAC1.
         client.run(QStringLiteral("use master"));
         QSqlQuery none = client.query();
@@ -746,21 +747,46 @@ private slots:
         QCOMPARE(server.table().rows().front().bac02, std::optional(QByteArray("new")));
     }
 
-    // FreeTDS passes text in the server's code page: it refuses text the
-    // code page cannot hold, and the rest arrives as varchar.
-    void textParametersArriveInTheCodePage()
+    // FreeTDS sends text in the code page of the login's collation (it
+    // refuses what that cannot hold) and reads each text column in the code
+    // page of the collation its metadata names.
+    void textTravelsInTheCodePageOfItsCollation_data()
     {
-        ScriptedTable table(SqlType::VarBinaryMax, TableKey::Name);
-        table.addRow({QStringLiteral("照片一"), QByteArray("BM"), std::nullopt});
-        table.addRow({QStringLiteral("café"), QByteArray("BM"), std::nullopt});
+        QTest::addColumn<QString>("databaseCollation");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("refused");  // empty: none
+        QTest::addColumn<int>("bytes");        // the first name's, as the column holds it
+        const QString latin = QStringLiteral("SQL_Latin1_General_CP1_CI_AS");
+        const QString chinese = QStringLiteral("Chinese_PRC_CI_AS");
+        const QString photo = QStringLiteral("照片一");
+        const QString cafe = QStringLiteral("café");
+        QTest::newRow("Latin database") << latin << latin << QStringList{cafe} << photo << 4;
+        QTest::newRow("Chinese database") << chinese << chinese << QStringList{photo, cafe} << QString() << 6;
+        QTest::newRow("Chinese column in a Latin database") << latin << chinese << QStringList{cafe, photo} << photo << 5;
+    }
+    void textTravelsInTheCodePageOfItsCollation()
+    {
+        QFETCH(QString, databaseCollation);
+        QFETCH(QString, collation);
+        QFETCH(QStringList, names);
+        QFETCH(QString, refused);
+        QFETCH(int, bytes);
+        ScriptedTable table(SqlType::VarBinaryMax, TableKey::Name, SqlType::VarChar);
+        table.databaseCollation = databaseCollation;
+        table.collation = collation;
+        for (const QString& name : names)
+            table.addRow({name, QByteArray("BM"), std::nullopt});
         ScriptedTdsServer server(table);
+        const QString find = QStringLiteral("select [BCE01], DATALENGTH([BCE01]) from [BAC1] where [BCE01] = ?");
+        if (!refused.isEmpty()) {
+            const QString failure = Client(server.port()).failure(find, {refused});
+            QVERIFY2(failure.contains(QLatin1String("Error converting characters into server's character set")), qPrintable(failure));
+        }
+        // A refusal leaves the driver's connection unusable; another one.
         Client client(server.port());
-        const QString find = QStringLiteral("select DATALENGTH([BAC02]) from [BAC1] where [BCE01] = ?");
-        const QString refused = client.failure(find, {QStringLiteral("照片一")});
-        QVERIFY2(refused.contains(QLatin1String("Error converting characters into server's character set")), qPrintable(refused));
-        // The refusal leaves the driver's connection unusable; another one.
-        Client other(server.port());
-        QCOMPARE(other.rows(find, {QStringLiteral("café")}), QStringList{QStringLiteral("2")});
+        QCOMPARE(client.rows(find, {names.front()}), QStringList{names.front() + u' ' + QString::number(bytes)});
+        QCOMPARE(client.rows(QStringLiteral("select [BCE01] from [BAC1]")), names);
         const std::vector<LoggedStatement> log = server.log();
         const auto sent = std::find_if(log.rbegin(), log.rend(), [](const LoggedStatement& s) { return !s.parameters.empty(); });
         QVERIFY(sent != log.rend());
