@@ -17,7 +17,6 @@ PassRunner::PassRunner(TDataModule1& dataModule, const std::atomic<bool>* stop,
 
 bool PassRunner::run(const PicturePass& pass, const Steps& steps)
 {
-    dataModule_.OpenQuery(pass.statement);
     TConnection& connection = dataModule_.con1;
     TQuery& query = dataModule_.qry1;
     connection.OnCommitGroupEnd(groupEnded_);
@@ -32,14 +31,19 @@ bool PassRunner::run(const PicturePass& pass, const Steps& steps)
     } running{*this};
     pass_ = &pass;
     steps_ = &steps;
+    row_ = 0;
 
     bool stopped = false;
     try {
+        // Reading the rows waits for rows another client is writing, as a
+        // read for writing does.
+        retrying([&] { dataModule_.OpenQuery(pass.statement); });
         steps.opened();
-        for (query.First(); !query.Eof(); query.Next()) {
+        for (query.First(); !query.Eof(); ++row_) {
             if ((stopped = stop_ && *stop_))
                 break;
             retrying(steps.visit);
+            retrying([&] { query.Next(); });
         }
         retrying([&] {
             steps.writeInHand();

@@ -50,6 +50,7 @@ public:
     std::optional<QByteArray> readForWriting(const TField& field);
 
     int retries() const { return retries_; }  // steps run again after a lock conflict
+    int currentRow() const { return row_; }   // the current row's number in the pass, from 0
 
 private:
     void retrying(const std::function<void()>& step);
@@ -61,4 +62,5 @@ private:
     const PicturePass* pass_ = nullptr;    // while a pass runs
     const Steps* steps_ = nullptr;
     int retries_ = 0;
+    int row_ = 0;
 };

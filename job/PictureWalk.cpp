@@ -69,7 +69,7 @@ void PictureWalk::run()
         stopped_ = !runner_.run(picturePass, {
             .opened =
                 [&] {
-                    resuming_ = false;
+                    takenRow_.reset();
                     pass.emplace(Pass{picturePass.column, i, query.FieldByName(picturePass.column),
                                       query.FieldByName(QStringLiteral("BCE01"))});
                     pass->field.CheckPictureColumn();
@@ -90,10 +90,9 @@ void PictureWalk::run()
 void PictureWalk::visit(Pass& pass)
 {
     throwLogFailure();
-    if (!std::exchange(resuming_, false))
-        rowTaken_ = false;  // a new row
     readAgain(pass);
-    if (rowTaken_)
+    // A visit run again after a lock conflict may have taken the row already.
+    if (takenRow_ == runner_.currentRow())
         return;
     ColumnTally& tally = columns_[pass.columnIndex];
     const QString rowName = RowName(pass.bce01);
@@ -102,7 +101,7 @@ void PictureWalk::visit(Pass& pass)
         const ValueKind kind = KindWithoutFetching(pass.field);
         tally.Add(kind, value.bytes, value.bytes);
         record(value, kind, value.bytes);
-        rowTaken_ = true;
+        takenRow_ = runner_.currentRow();
         options_.valueDone();
         return;
     }
@@ -114,7 +113,7 @@ void PictureWalk::visit(Pass& pass)
     if (nothingToDo) {
         tally.Add(*nothingToDo, value.bytes, value.bytes);
         record(value, *nothingToDo, value.bytes);
-        rowTaken_ = true;
+        takenRow_ = runner_.currentRow();
         options_.valueDone();
         return;
     }
@@ -129,7 +128,7 @@ void PictureWalk::visit(Pass& pass)
         });
     }
     InHand read{row, rowName, pass.bce01.AsString(), value, options_.log ? *bmp : QByteArray()};
-    rowTaken_ = true;
+    takenRow_ = runner_.currentRow();
     convert(pass, std::move(read), std::move(*bmp));
 }
 
@@ -284,7 +283,6 @@ void PictureWalk::lost()
     inHand_.clear();
     readAgain_ = std::move(again);
     failedRead_.reset();
-    resuming_ = true;
 }
 
 void PictureWalk::settle(int rows, bool stored)

@@ -104,8 +104,7 @@ private:
     std::deque<Written> lost_;         // written in a group the engine dropped
     std::deque<InHand> readAgain_;     // read in a lost group, to be read again under lock
     std::optional<VisitedValue> failedRead_;  // the value whose read failed
-    bool resuming_ = false;  // the current row's visit runs again after a lock conflict
-    bool rowTaken_ = false;  // the current row's value is tallied or in hand
+    std::optional<int> takenRow_;  // the last row whose value is tallied or in hand
     std::vector<ColumnTally> columns_;
     bool stopped_ = false;
     std::exception_ptr logFailure_;  // the log's first failure, not yet thrown

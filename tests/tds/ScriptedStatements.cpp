@@ -141,7 +141,7 @@ private:
     }
 
     Handler select(const QRegularExpressionMatch& m);
-    std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows, bool write);
+    std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows, bool write, bool plainRead = false);
     StatementReply object(const QString& name) const;
     StatementReply columns(const QString& name) const;
     StatementReply keys(const QString& name) const;
@@ -214,6 +214,11 @@ Handler Request::select(const QRegularExpressionMatch& m)
         });
         if (!top.isEmpty() && rows.size() > top.toULongLong())
             rows.resize(top.toULongLong());
+        // Under READ COMMITTED a read waits for each row it returns that another session is writing.
+        if (!updateLock) {
+            if (std::optional<StatementReply> refused = lockRefused(rows, false, true))
+                return std::vector<StatementReply>{*refused};
+        }
         SqlResult result;
         for (const Expression& item : items)
             result.columns.push_back(item.type);
@@ -239,11 +244,12 @@ Handler Request::select(const QRegularExpressionMatch& m)
     };
 }
 
-std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& rows, bool write)
+std::optional<StatementReply> Request::lockRefused(const std::vector<size_t>& rows, bool write, bool plainRead)
 {
     auto& locks = table_.otherSessionLocks;
     const auto lock = std::find_if(locks.begin(), locks.end(), [&](const ScriptedTable::OtherSessionLock& l) {
-        return l.atWrite == write && std::find(rows.begin(), rows.end(), size_t(l.row - 1)) != rows.end();
+        return l.atWrite == write && (!plainRead || l.exclusive) &&
+               std::find(rows.begin(), rows.end(), size_t(l.row - 1)) != rows.end();
     });
     if (lock == locks.end())
         return std::nullopt;

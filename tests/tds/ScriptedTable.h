@@ -111,6 +111,7 @@ struct ScriptedTable {
         std::function<void(ScriptedTable&)> release = {};
         bool atWrite = false;  // meets the row's UPDATE (the other holds a shared lock) instead
         int after = 0;         // statements that meet the row before the lock is taken
+        bool exclusive = false;  // the other is writing the row: plain reads that return it wait too
     };
     std::vector<OtherSessionLock> otherSessionLocks;
     QString serverVersion = SqlServer2022;

@@ -733,6 +733,10 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("collation");
         QTest::addColumn<QString>("jobs");
+        QTest::addColumn<int>("heldRow");  // another client writes it from the count on, past two lock timeouts; 0 for none
+        QTest::newRow("id int, a row of the second page held, --jobs 2") << int(TableKey::IntId)
+                                                                          << QStringLiteral("SQL_Latin1_General_CP1_CI_AS")
+                                                                          << QStringLiteral("2") << 1500;
         const std::tuple<TableKey, const char*, const char*> keys[] = {
             {TableKey::IntId, "SQL_Latin1_General_CP1_CI_AS", "id int"},
             {TableKey::Guid, "SQL_Latin1_General_CP1_CI_AS", "id uniqueidentifier"},
@@ -740,7 +744,7 @@ private slots:
             {TableKey::NameAndId, "SQL_Latin1_General_CP1_CS_AS", "BCE01 nvarchar and id int"}};
         for (const auto& [key, collation, name] : keys) {
             for (const char* jobs : {"1", "2"})
-                QTest::addRow("%s, --jobs %s", name, jobs) << int(key) << QString::fromLatin1(collation) << QString::fromLatin1(jobs);
+                QTest::addRow("%s, --jobs %s", name, jobs) << int(key) << QString::fromLatin1(collation) << QString::fromLatin1(jobs) << 0;
         }
     }
     void tableOfManyPagesConvertedRowByRow()
@@ -748,8 +752,11 @@ private slots:
         QFETCH(int, key);
         QFETCH(QString, collation);
         QFETCH(QString, jobs);
+        QFETCH(int, heldRow);
         ScriptedTable table(SqlType::VarBinaryMax, TableKey(key));
         table.collation = collation;
+        if (heldRow)
+            table.otherSessionLocks.push_back({heldRow, 2, false, {}, false, 1, true});
         const QStringList first{QStringLiteral("张"), QStringLiteral("阿"), QStringLiteral("b"), QStringLiteral("A"),
                                 QStringLiteral("中"), QStringLiteral("a")};
         const int rows = 2345, everyBitmap = 97;
@@ -766,6 +773,8 @@ private slots:
         QVERIFY2(jpeg.hasMatch() && jpeg.captured(1).toInt() == rows - bitmaps, qPrintable(run.outcome.out));
         QVERIFY2(std::count_if(run.log.begin(), run.log.end(), [](const LoggedStatement& s) { return s.text.startsWith(QLatin1String("select top (1000)")); }) > 2,
                  qPrintable(run.context.left(20000)));
+        if (heldRow)
+            QVERIFY2(run.outcome.out.contains(QLatin1String("Went back after a deadlock or a lock timeout: 2 times.")), qPrintable(run.outcome.out));
     }
 
     // Before SQL Server 2016 a keyless table's rows cannot be told apart by
