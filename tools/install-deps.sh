@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc
   unixodbc-dev tdsodbc libsqliteodbc libssl-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs imagemagick
-  fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev
+  fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev lintian
 )
 
 # Wine comes with what it recommends: the X libraries and fonts its windows

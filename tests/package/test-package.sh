@@ -11,6 +11,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 deb=$(ls "$work"/package/bmp2jpg_"$version"_*.deb)
 echo "built $(basename "$deb")"
 
+# A Debian administrator's first check: no error, no warning. The one
+# informational tag kept: CPack strips without removing the .comment section.
+tags=$(lintian --info --suppress-tags binary-has-unneeded-section "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+[[ -z $tags ]] || fail "lintian: $tags"
+
 # Its dependencies resolve on this system as apt would install them.
 if command -v apt-get >/dev/null; then
   apt-get install -s "$deb" >/dev/null || fail "apt cannot install $deb"
@@ -24,9 +29,12 @@ bin=$root/usr/bin
 [[ $("$bin/bmp2jpg" --version) == "bmp2jpg $version" ]] || fail "bmp2jpg --version"
 help=$("$bin/bmp2jpg-batch" --help)
 grep -q -- "--restore <DIR>" <<<"$help" || fail "bmp2jpg-batch --help lacks --restore"
-man=$root/usr/share/man/man1/bmp2jpg-batch.1
-[[ -f $man ]] || fail "no man page"
-grep -qF -- "--backup <DIR>" "$man" || fail "the man page is not the --help text"
+man=$root/usr/share/man/man1
+zcat "$man/bmp2jpg-batch.1.gz" | grep -qF -- "--backup <DIR>" || fail "the man page of bmp2jpg-batch is not its --help text"
+zcat "$man/bmp2jpg.1.gz" | grep -q "^bmp2jpg \\\\- " || fail "no man page for bmp2jpg"
+for page in "$man"/*.1.gz; do
+  [[ -z $(zcat "$page" | man --warnings -l - 2>&1 >/dev/null) ]] || fail "man warns on $(basename "$page")"
+done
 [[ -f $root/usr/share/applications/bmp2jpg.desktop ]] || fail "no desktop entry"
 [[ -f $root/usr/share/icons/hicolor/scalable/apps/bmp2jpg.svg ]] || fail "no icon"
 
