@@ -21,6 +21,32 @@ if command -v apt-get >/dev/null; then
   apt-get install -s "$deb" >/dev/null || fail "apt cannot install $deb"
 fi
 
+# Installed into a scratch root and purged, it leaves no file, and takes back
+# only its own registration of FreeTDS (in a scratch odbcinst.ini).
+if [[ $(id -u) == 0 ]]; then
+  for registered_before in no yes; do
+    inst=$work/installed admin=$work/dpkg
+    export ODBCSYSINI=$work/odbc
+    rm -rf "$inst" "$admin" "$ODBCSYSINI"
+    mkdir -p "$inst" "$admin/updates" "$admin/info" "$ODBCSYSINI"
+    touch "$admin/status" "$ODBCSYSINI/odbcinst.ini"
+    [[ $registered_before == no ]] || cp /usr/share/tdsodbc/odbcinst.ini "$ODBCSYSINI/"
+    dpkg=(dpkg --instdir="$inst" --admindir="$admin" --log="$work/dpkg.log" --force-script-chrootless --force-depends)
+    "${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i into a scratch root"
+    [[ -x $inst/usr/bin/bmp2jpg-batch ]] || fail "not installed into the scratch root"
+    odbcinst -q -d -n FreeTDS >/dev/null || fail "FreeTDS not registered by the installation"
+    "${dpkg[@]}" --purge bmp2jpg >/dev/null 2>&1 || fail "dpkg --purge"
+    left=$(find "$inst" -mindepth 1)
+    [[ -z $left ]] || fail "purge left: $left"
+    if [[ $registered_before == yes ]]; then
+      odbcinst -q -d -n FreeTDS >/dev/null || fail "purge took back a registration of FreeTDS it had not made"
+    else
+      ! grep -q FreeTDS "$ODBCSYSINI/odbcinst.ini" || fail "purge left FreeTDS registered"
+    fi
+    unset ODBCSYSINI
+  done
+fi
+
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 bin=$root/usr/bin
