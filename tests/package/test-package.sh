@@ -61,6 +61,14 @@ zcat "$man/bmp2jpg.1.gz" | grep -q "^bmp2jpg \\\\- " || fail "no man page for bm
 for page in "$man"/*.1.gz; do
   [[ -z $(zcat "$page" | man --warnings -l - 2>&1 >/dev/null) ]] || fail "man warns on $(basename "$page")"
 done
+# bash completes the options --help lists, and a folder after --backup.
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _bmp2jpg_batch "$1" "${@: -1}" "${@: -2:1}"
+           echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/bmp2jpg-batch" "$@"
+}
+[[ $(complete_words "$bin/bmp2jpg-batch" --ve) == "--verify-certificate --version" ]] || fail "bash completion of options"
+(cd "$root/usr/share" && [[ $(complete_words "$bin/bmp2jpg-batch" --backup bash-c) == bash-completion ]]) ||
+  fail "bash completion of a folder"
 [[ -f $root/usr/share/applications/bmp2jpg.desktop ]] || fail "no desktop entry"
 [[ -f $root/usr/share/icons/hicolor/scalable/apps/bmp2jpg.svg ]] || fail "no icon"
 
