@@ -36,7 +36,7 @@ void CommitGroup::post(const std::function<void()>& write)
         throw EDatabaseError(QStringLiteral("%1 (the %2 values written since the last commit were rolled back with it)")
                                  .arg(QString::fromUtf8(failure.what()))
                                  .arg(earlier),
-                             failure.cause());
+                             failure.lockConflict());
     }
     ++posted_;
 }

@@ -11,12 +11,7 @@ inline EDatabaseError SqlError(const QSqlError& error)
 {
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     // Qt joins the numbers of the driver's diagnostic records.
-    EDatabaseError::Cause cause = EDatabaseError::Cause::Other;
-    for (const QString& number : error.nativeErrorCode().split(QRegularExpression(QStringLiteral("[^0-9]+")), Qt::SkipEmptyParts)) {
-        if (number == QLatin1String("1205"))
-            cause = EDatabaseError::Cause::Deadlock;
-        else if (number == QLatin1String("1222") && cause == EDatabaseError::Cause::Other)
-            cause = EDatabaseError::Cause::LockTimeout;
-    }
-    return EDatabaseError(text, cause);
+    const QStringList numbers = error.nativeErrorCode().split(QRegularExpression(QStringLiteral("[^0-9]+")), Qt::SkipEmptyParts);
+    const bool lockConflict = numbers.contains(QLatin1String("1205")) || numbers.contains(QLatin1String("1222"));
+    return EDatabaseError(text, lockConflict);
 }

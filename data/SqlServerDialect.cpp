@@ -299,7 +299,7 @@ EDatabaseError undoFailedUpdate(Statements& session, const TableSchema& table, c
         text += QStringLiteral(" (in the UPDATE of table %1, which fires the trigger%2 %3)")
                     .arg(table.name.join(u'.'), triggers.size() > 1 ? QStringLiteral("s") : QString(), names.join(QStringLiteral(", ")));
     }
-    return EDatabaseError(text, failure.cause());
+    return EDatabaseError(text, failure.lockConflict());
 }
 
 } // namespace

@@ -70,7 +70,7 @@ void PassRunner::retrying(const std::function<void()>& step)
                 throw;
             if (attempt == lockConflictTries)
                 throw EDatabaseError(QStringLiteral("%1 (given up after %2 tries)").arg(QString::fromUtf8(error.what())).arg(attempt),
-                                     error.cause());
+                                     error.lockConflict());
             dataModule_.con1.EndGroupAfterFailure();
             steps_->lost();
             ++retries_;
