@@ -14,7 +14,7 @@ packages=(
 
 # Wine comes with what it recommends: the X libraries and fonts its windows
 # are drawn with, and the ODBC library its odbc32 hands calls to.
-windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nasm wine64 wine qt6-base-dev-tools)
+windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nasm wine64 wine qt6-base-dev-tools nsis)
 
 # install [apt-get option...] -- package...: those of the packages not installed yet.
 install() {

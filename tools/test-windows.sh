@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Windows build, tested under Wine: cross-compiles everything for 64-bit
 # Windows with the toolchain in ../shared/windows, runs every test executable
-# on the offscreen platform, makes the zip and installs, runs the zipped
-# bmp2jpg-batch.exe on an embedded server in a Chinese-named folder and checks
-# that it writes the same values, report and backup as the Linux build, runs
-# the installed desktop run to see its scratch folders in the user's cache,
-# and takes the window screenshots with Qt's windows platform plugin under Xvfb.
+# on the offscreen platform, makes the zip, the setup program and installs,
+# runs the zipped bmp2jpg-batch.exe on an embedded server in a Chinese-named
+# folder and checks that it writes the same values, report and backup as the
+# Linux build, runs the installed desktop run to see its scratch folders in
+# the user's cache, installs, runs and uninstalls the setup program silently
+# (tools/test-windows-setup.sh), and takes the window screenshots with Qt's windows platform plugin under Xvfb.
 # Without the toolchain it says so and does nothing.
 #
 # BMP2JPG_LINUX_BUILD: the Linux build to compare with (default build/, as
@@ -46,7 +47,7 @@ fi
 step "building for Windows in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$sysroot/toolchain.cmake" \
   -DCJPEG_EXECUTABLE="Z:$sysroot/bin/cjpeg.exe" >/dev/null
-for target in all windows-zip; do
+for target in all windows-zip windows-installer; do
   if ! cmake --build "$build" -j2 --target "$target" >"$build/build.log" 2>&1; then
     cat "$build/build.log"
     exit 1
@@ -167,6 +168,10 @@ grep -aq 'requestedExecutionLevel level="asInvoker"' "$work/bmp2jpg-win64/bmp2jp
   { echo "test-windows: bmp2jpg.exe carries no manifest"; exit 1; }
 echo "test-windows: bmp2jpg-batch.exe wrote the same values, report and backup as the Linux build in all $rows rows" \
   "of the demo and variants tables, and its --restore gave the table back"
+
+step "the setup program under Wine"
+"$root/tools/test-windows-setup.sh" "$(echo "$build"/bmp2jpg-*-win64-setup.exe)" "$build/installer/stage" \
+  "$work/original" "$work/linux/server/demo.db" "$installed_version"
 
 step "screenshots with Qt's windows platform plugin under Xvfb"
 # Wine's desktop process started by the offscreen runs has no display: a new
