@@ -123,7 +123,7 @@ private:
 
 void ScriptedTdsServer::Connection::send(const QByteArray& tokens)
 {
-    channel_.write(TdsPackets(tabularResult, tokens, packetSize_));
+    SendTdsPackets(tabularResult, tokens, packetSize_, [this](const QByteArray& packets) { channel_.write(packets); });
 }
 
 // Called with the server's mutex held.
@@ -430,6 +430,9 @@ void ScriptedTdsServer::serve(qintptr descriptor, int number)
 {
     QTcpSocket socket;
     socket.setSocketDescriptor(descriptor);
+    // As SQL Server: a large answer goes out in pieces, and Nagle's algorithm
+    // would hold each piece's last segment back until the client acknowledged.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     TdsChannel channel(socket, stopping_);
     Connection connection(*this, channel, number);
     size_t slot = 0;
