@@ -30,6 +30,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <map>
 #include <numeric>
@@ -46,6 +48,7 @@ struct Options {
 // One client's run against a fresh server.
 struct Run {
     double seconds = 0;
+    double cpuSeconds = 0;  // the client's, user and system
     double peakMiB = 0;
     double linkBytes = 0;       // what the qdisc of lo sent meanwhile; 0 where none counts
     double firstWriteSeconds = 0;  // from the client's start to the server's first UPDATE
@@ -59,6 +62,14 @@ struct Run {
         return found == server.end() ? 0 : found->second;
     }
 };
+
+// CPU time of the children waited for so far.
+double ChildrenCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 QString ServerProgram()
 {
@@ -99,6 +110,7 @@ Run RunAgainstServer(const Options& options, const QStringList& table, const QSt
     environment.insert(QStringLiteral("BMP2JPG_PASSWORD"), QString());
     child.setProcessEnvironment(environment);
     const double linkBefore = LinkBytes();
+    const double cpuBefore = ChildrenCpuSeconds();
     const double startMs = double(QDateTime::currentMSecsSinceEpoch());
     QElapsedTimer timer;
     timer.start();
@@ -115,6 +127,7 @@ Run RunAgainstServer(const Options& options, const QStringList& table, const QSt
     }
     child.waitForFinished(-1);
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
+    run.cpuSeconds = ChildrenCpuSeconds() - cpuBefore;
     run.linkBytes = std::max(0.0, LinkBytes() - linkBefore);
     const QByteArray out = child.readAllStandardOutput();
     run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
@@ -162,8 +175,8 @@ void PrintRun(const char* name, const Run& run, const Run& floor, double linkFlo
     const double requests = run.figure("requests");
     const double delays = requests * double(options.delayUs) / 1e6;
     const double link = options.rateMbit > 0 ? run.linkBytes * 8 / (options.rateMbit * 1e6) : 0;
-    std::printf("%-18s %7.2f s  %5.2f x client floor  %5.2f x link floor  peak %4.0f MiB\n", name, run.seconds,
-                run.seconds / floor.seconds, linkFloor > 0 ? run.seconds / linkFloor : 0.0, run.peakMiB);
+    std::printf("%-18s %7.2f s  %5.2f x client floor  %5.2f x link floor  peak %4.0f MiB  cpu %.2f s\n", name, run.seconds,
+                run.seconds / floor.seconds, linkFloor > 0 ? run.seconds / linkFloor : 0.0, run.peakMiB, run.cpuSeconds);
     std::printf("%-18s requests/value %.2f (value reads %.0f, writes %.0f, read again %.0f, pages %.0f, counts %.0f, "
                 "catalog %.0f, unprepare %.0f, attention %.0f, commits %.0f)\n",
                 "", requests / values, run.figure("statements.value"), run.figure("statements.write"),
@@ -206,7 +219,10 @@ int main(int argc, char** argv)
     std::printf("Generating the corpus...\n");
     std::fflush(stdout);
     const Corpus corpus = MakeCorpus();
+    QElapsedTimer encoding;
+    encoding.start();
     const std::vector<QByteArray> finished = FinishedJpegs(corpus);
+    const double encodingSeconds = double(encoding.nsecsElapsed()) / 1e9;
     QTemporaryDir scratch;
     const QString finishedFile = scratch.filePath(QStringLiteral("finished.bin"));
     WriteFinishedJpegs(finished, finishedFile);
@@ -233,6 +249,7 @@ int main(int argc, char** argv)
                 "delay per answer %lld us, link %s\n",
                 values, bitmapBytes / 1e6, jpegBytes / 1e6, options.delayUs,
                 rate > 0 ? qPrintable(QStringLiteral("%1 Mbit/s").arg(options.rateMbit)) : "not limited");
+    std::printf("encoding alone     %7.2f s  (ConvertBmpBytes on one thread, in this process)\n", encodingSeconds);
     if (rate > 0)
         std::printf("link floor         %7.2f s  (the %.1f MB the client floor moved at the link's rate; the values alone %.2f s)\n",
                     linkFloor, floor.linkBytes / 1e6, (bitmapBytes + jpegBytes) / rate);
