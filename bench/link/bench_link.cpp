@@ -262,6 +262,8 @@ int main(int argc, char** argv)
                 "(<= 1.50)\n",
                 batchTwo.seconds / floor.seconds, linkFloor > 0 ? batchTwo.seconds / linkFloor : 0.0,
                 desktop.seconds / floor.seconds);
+    std::printf("sessions: the client floor with 2 sessions over disjoint key ranges takes %.2f of its time with one\n",
+                floorTwo.seconds / floor.seconds);
 
     if (options.rows > 0) {
         const QStringList small{QStringLiteral("--rows"), QString::number(options.rows)};
