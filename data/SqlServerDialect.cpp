@@ -437,8 +437,14 @@ qint64 SqlServerDialect::updateRow(Statements& session, const TableSchema& table
     try {
         QSqlQuery update = session.execute(statement, parameters);
         do {
-            if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next())
-                return update.value(0).toLongLong();
+            if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next()) {
+                const qint64 written = update.value(0).toLongLong();
+                // Read to its end: a statement closed with its end unread is
+                // cancelled, one more round trip to the server.
+                while (update.nextResult()) {
+                }
+                return written;
+            }
         } while (update.nextResult());
         if (update.lastError().isValid())
             throw SqlError(update.lastError());

@@ -21,8 +21,6 @@ void WriteFinishedJpegs(const std::vector<QByteArray>& jpegs, const QString& fil
         stream << jpeg;
 }
 
-namespace {
-
 std::vector<QByteArray> ReadFinishedJpegs(const QString& file)
 {
     QFile in(file);
@@ -35,6 +33,8 @@ std::vector<QByteArray> ReadFinishedJpegs(const QString& file)
         stream >> jpeg;
     return jpegs;
 }
+
+namespace {
 
 // Every statement must work, or the floor is not the job's floor.
 void Require(bool done, const QSqlQuery& query)

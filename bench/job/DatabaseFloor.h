@@ -13,6 +13,7 @@
 
 // Keeps the finished JPEGs, in the order the floor writes them.
 void WriteFinishedJpegs(const std::vector<QByteArray>& jpegs, const QString& file);
+std::vector<QByteArray> ReadFinishedJpegs(const QString& file);
 
 // The child's side, timed whole by its parent: returns the exit code.
 int RunDatabaseFloor(const QString& database, const QString& finishedJpegs);

@@ -12,11 +12,11 @@
 #include "bench/job/DatabaseFloor.h"
 #include "bench/job/DesktopJob.h"
 #include "bench/job/FreshCopy.h"
+#include "bench/job/PhotoCorpus.h"
 #include "bench/job/SettledDisk.h"
 #include "codec/BmpToJpg.h"
 #include "codec/MemoryReuse.h"
 #include "testdata/ImageTableWriter.h"
-#include "testdata/StoredPictures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,44 +33,10 @@
 
 namespace {
 
-struct Picture {
-    QByteArray bytes;
-    double megapixels;
-};
-
-struct Corpus {
-    std::vector<Picture> pictures;  // in the order the job meets them
-    std::vector<QByteArray> jpegs;
-};
-
 struct JobFigures {
     double seconds = 0;
     double peakMiB = 0;
 };
-
-constexpr int kRowsOfSmall = 100;  // two 1024 x 768 pictures each
-constexpr int kRowsOfLarge = 10;   // two 2592 x 1944 pictures each
-constexpr int kRowsOfJpeg = 20;
-
-Corpus MakeCorpus()
-{
-    std::vector<Picture> small;
-    std::vector<Picture> large;
-    for (std::uint32_t seed = 0; seed < 4; ++seed)
-        small.push_back({stored::Bmp24(1024, 768, seed), 1024.0 * 768 / 1e6});
-    for (std::uint32_t seed = 0; seed < 2; ++seed)
-        large.push_back({stored::Bmp24(2592, 1944, 10 + seed), 2592.0 * 1944 / 1e6});
-    Corpus corpus;
-    // The job walks BAC02 over all rows, then BAC04.
-    for (int column = 0; column < 2; ++column) {
-        for (int row = 0; row < kRowsOfSmall; ++row)
-            corpus.pictures.push_back(small[(row + column) % small.size()]);
-        for (int row = 0; row < kRowsOfLarge; ++row)
-            corpus.pictures.push_back(large[(row + column) % large.size()]);
-    }
-    corpus.jpegs.push_back(stored::Jpeg(1024, 768, 20));
-    return corpus;
-}
 
 enum class Layout { BothColumns, OnePicturePerRow };
 
@@ -82,30 +48,18 @@ void WriteDatabase(const QString& file, const Corpus& corpus, int copies, Layout
     const size_t perColumn = corpus.pictures.size() / 2;
     ImageTableWriter table(file);
     for (int copy = 0; copy < copies; ++copy) {
+        if (layout == Layout::BothColumns) {
+            for (const PhotoRow& row : PhotoRows(corpus))
+                table.AddRow(row.bce01, row.bac02, row.bac04);
+            continue;
+        }
         for (size_t row = 0; row < perColumn; ++row) {
-            if (layout == Layout::BothColumns) {
-                table.AddRow(QStringLiteral("r%1").arg(row), corpus.pictures[row].bytes,
-                             corpus.pictures[perColumn + row].bytes);
-                continue;
-            }
             table.AddRow(QStringLiteral("r%1").arg(row), corpus.pictures[row].bytes, std::nullopt);
             table.AddRow(QStringLiteral("s%1").arg(row), corpus.pictures[perColumn + row].bytes, std::nullopt);
         }
         for (int row = 0; row < kRowsOfJpeg; ++row)
             table.AddRow(QStringLiteral("j%1").arg(row), corpus.jpegs.front(), std::nullopt);
     }
-}
-
-// The finished JPEGs of every bitmap, in the order the job meets them.
-std::vector<QByteArray> FinishedJpegs(const Corpus& corpus)
-{
-    std::vector<QByteArray> finished;
-    for (const Picture& picture : corpus.pictures) {
-        const auto jpeg = bmp2jpg::ConvertBmpBytes(
-            {reinterpret_cast<const std::uint8_t*>(picture.bytes.constData()), size_t(picture.bytes.size())});
-        finished.emplace_back(reinterpret_cast<const char*>(jpeg->data()), qsizetype(jpeg->size()));
-    }
-    return finished;
 }
 
 double BmpToJpgAloneSeconds(const Corpus& corpus, const QDir& work)

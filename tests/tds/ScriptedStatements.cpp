@@ -4,6 +4,7 @@
 #include "tests/tds/SqlValues.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 
 namespace {
@@ -91,7 +92,7 @@ private:
     QVariant cell(size_t row, size_t column) const
     {
         const auto written = session_.pending.find({row, column});
-        return written != session_.pending.end() ? written->second : table_.data[row][column];
+        return written != session_.pending.end() ? written->second : table_.cell(row, column);
     }
     const RpcParameter* parameter(const QString& token)
     {
@@ -121,10 +122,11 @@ private:
         if (resolve(name) == ObjectKind::None)
             throw SqlFailure{208, 16, QStringLiteral("Invalid object name '%1'.").arg(unquoted(name))};
     }
-    std::vector<size_t> matchingRows(const std::optional<Condition>& condition) const
+    // In the order the rows are stored; the first `most` of them.
+    std::vector<size_t> matchingRows(const std::optional<Condition>& condition, size_t most = SIZE_MAX) const
     {
         std::vector<size_t> rows;
-        for (size_t r = 0; r < table_.data.size(); ++r) {
+        for (size_t r = 0; r < table_.rowCount() && rows.size() < most; ++r) {
             if (!condition || (*condition)(r) == true)
                 rows.push_back(r);
         }
@@ -190,8 +192,11 @@ Handler Request::select(const QRegularExpressionMatch& m)
 
     const bool updateLock = m.captured(u"hints").contains(QLatin1String("updlock"), Qt::CaseInsensitive);
     const bool readPast = m.captured(u"hints").contains(QLatin1String("readpast"), Qt::CaseInsensitive);
-    return [this, top, items, count, condition, order, updateLock, readPast] {
-        std::vector<size_t> rows = matchingRows(condition);
+    const bool inStoredOrder = table_.storedInKeyOrder && table_.key.size() == 1 &&
+                               (!m.hasCaptured(u"order") || unquoted(m.captured(u"order")).compare(table_.key.front(), Qt::CaseInsensitive) == 0);
+    const size_t most = inStoredOrder && !top.isEmpty() && !count && !readPast ? top.toULongLong() : SIZE_MAX;
+    return [this, top, items, count, condition, order, updateLock, readPast, most] {
+        std::vector<size_t> rows = matchingRows(condition, most);
         if (updateLock && readPast) {
             std::erase_if(rows, [&](size_t r) {
                 return std::any_of(table_.otherSessionLocks.begin(), table_.otherSessionLocks.end(),
@@ -311,7 +316,8 @@ Handler Request::write(const QRegularExpressionMatch& m)
         // AFTER triggers fire once per statement, whether or not it changed a row.
         if (table_.auditTrigger)
             replies.push_back(rowsReply({{{QStringLiteral("audit"), SqlType::VarChar, 30}}, {{QVariant(QStringLiteral("BAC1 updated"))}}}));
-        const std::vector<size_t> rows = matchingRows(condition);
+        // UPDATE TOP (1) takes the first row found.
+        const std::vector<size_t> rows = matchingRows(condition, table_.storedInKeyOrder ? 1 : SIZE_MAX);
         if (std::optional<StatementReply> refused = lockRefused(rows, true))
             return std::vector<StatementReply>{*refused};
         if (!rows.empty() && table_.rollbackTriggerRows.count(int(rows.front()) + 1)) {
@@ -340,7 +346,7 @@ Handler Request::write(const QRegularExpressionMatch& m)
                 if (session_.inTransaction)
                     session_.pending[{rows.front(), c}] = value;
                 else
-                    table_.data[rows.front()][c] = value;
+                    table_.setCell(rows.front(), c, value);
             }
         }
         for (const auto& trigger : table_.updateTriggers) {
@@ -421,7 +427,7 @@ StatementReply Request::transaction(char change, bool quietly)
     }
     if (change == 'C') {
         for (const auto& [at, value] : session_.pending)
-            table_.data[at.first][at.second] = value;
+            table_.setCell(at.first, at.second, value);
     }
     session_.pending.clear();
     session_.savepoints.clear();

@@ -75,11 +75,28 @@ std::vector<Bac1Row> ScriptedTable::rows() const
 {
     const size_t first = columns.size() - 3;  // BCE01
     std::vector<Bac1Row> rows;
-    for (const SqlRow& r : data) {
+    for (size_t r = 0; r < rowCount(); ++r) {
         const auto bytes = [](const QVariant& v) { return v.isNull() ? std::nullopt : std::optional(v.toByteArray()); };
-        rows.push_back({r[first].isNull() ? std::nullopt : std::optional(r[first].toString()), bytes(r[first + 1]), bytes(r[first + 2])});
+        const QVariant name = cell(r, first);
+        rows.push_back({name.isNull() ? std::nullopt : std::optional(name.toString()), bytes(cell(r, first + 1)), bytes(cell(r, first + 2))});
     }
     return rows;
+}
+
+QVariant ScriptedTable::cell(size_t row, size_t column) const
+{
+    if (row < data.size())
+        return data[row][column];
+    const auto written = madeWritten.find({row, column});
+    return written != madeWritten.end() ? written->second : madeRow(row - data.size())[column];
+}
+
+void ScriptedTable::setCell(size_t row, size_t column, const QVariant& value)
+{
+    if (row < data.size())
+        data[row][column] = value;
+    else
+        madeWritten[{row, column}] = value;
 }
 
 SqlColumn& ScriptedTable::column(const QString& columnName)

@@ -64,9 +64,23 @@ struct ScriptedTable {
     ObjectKind resolve(const QString& name, const QString& sessionDatabase) const;
     int majorVersion() const { return serverVersion.section(QLatin1Char('.'), 0, 0).toInt(); }
 
+    // Row `row` (0 up) as it stands, written values included, and a write to it.
+    size_t rowCount() const { return data.size() + madeRows; }
+    QVariant cell(size_t row, size_t column) const;
+    void setCell(size_t row, size_t column, const QVariant& value);
+
     std::vector<SqlColumn> columns;
     QStringList key;  // the primary key's columns; empty for none
     std::vector<SqlRow> data;
+    // Rows made on demand after those of `data`, so that millions of them
+    // take no memory: the i-th of them (0 up) is madeRow(i); only values
+    // written to them are kept.
+    std::function<SqlRow(size_t)> madeRow;
+    size_t madeRows = 0;
+    std::map<std::pair<size_t, size_t>, QVariant> madeWritten;  // (row, column): value
+    // The rows stand in the order of the key's one column: a TOP read in
+    // that order, or in none, stops at its last row instead of reading all.
+    bool storedInKeyOrder = false;
     QString name = QStringLiteral("BAC1");  // the table's own name, in schema dbo
     ObjectKind bac1 = ObjectKind::Table;    // what the name BAC1 stands for
     QString synonymTarget;                  // the base object of synonym BAC1

@@ -123,7 +123,7 @@ private:
 
 void ScriptedTdsServer::Connection::send(const QByteArray& tokens)
 {
-    channel_.write(TdsPackets(tabularResult, tokens, packetSize_));
+    SendTdsPackets(tabularResult, tokens, packetSize_, [this](const QByteArray& packets) { channel_.write(packets); });
 }
 
 // Called with the server's mutex held.
@@ -137,10 +137,12 @@ bool ScriptedTdsServer::Connection::preLogin(const QByteArray& payload)
 {
     std::optional<ServerCertificate> certificate;
     bool force = false;
+    QString version;
     {
         std::lock_guard lock(server_.mutex_);
         certificate = server_.certificate_;
         force = server_.forceEncryption_;
+        version = server_.table_.serverVersion;
     }
     const std::optional<quint8> answer = encryptionAnswer(askedEncryption(payload), certificate.has_value(), force);
     encryptLoginOnly_ = answer == EncryptOff;
@@ -156,7 +158,7 @@ bool ScriptedTdsServer::Connection::preLogin(const QByteArray& payload)
                                           : QStringLiteral("all"));
     if (!answer)
         return false;
-    channel_.write(TdsPackets(tabularResult, preLoginReply(server_.table().serverVersion, *answer), packetSize_));
+    channel_.write(TdsPackets(tabularResult, preLoginReply(version, *answer), packetSize_));
     QString failure;
     if (*answer != EncryptNotSupported && !channel_.startTls(*certificate, failure)) {
         note(failure);
@@ -172,8 +174,12 @@ bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
         channel_.stopTls();  // the answer already goes in clear
     packetSize_ = std::clamp(login.packetSize, 512, 32767);
     const QString database = login.database.isEmpty() ? QStringLiteral("master") : login.database;
+    QString version;
+    QString collation;
     {
         std::lock_guard lock(server_.mutex_);
+        version = server_.table_.serverVersion;
+        collation = server_.table_.databaseCollation;
         server_.logins_.push_back(login);
         log({number_, QStringLiteral("login"), login.user + QLatin1Char('@') + database, {}, {}});
         if (!server_.table_.databases.contains(database, Qt::CaseInsensitive)) {
@@ -187,12 +193,11 @@ bool ScriptedTdsServer::Connection::login(const QByteArray& payload)
     session_.database = database;
     out_.envChange(TdsTokenWriter::Database, database, QStringLiteral("master"));
     out_.info(5701, QStringLiteral("Changed database context to '%1'.").arg(database));
-    const QString collation = server_.table().databaseCollation;
     out_.setDatabaseCollation(collation);
     out_.envChange(TdsTokenWriter::Collation, CollationInfo(collation), QByteArray());
     out_.envChange(TdsTokenWriter::Language, QStringLiteral("us_english"), QString());
     out_.info(5703, QStringLiteral("Changed language setting to us_english."));
-    out_.loginAck(server_.table().serverVersion);
+    out_.loginAck(version);
     out_.envChange(TdsTokenWriter::PacketSize, QString::number(packetSize_), QString::number(packetSize_));
     out_.done(TdsTokenWriter::Done, 0, 0, 0);
     send(out_.take());
@@ -425,10 +430,37 @@ void ScriptedTdsServer::serve(qintptr descriptor, int number)
 {
     QTcpSocket socket;
     socket.setSocketDescriptor(descriptor);
+    // As SQL Server: a large answer goes out in pieces, and Nagle's algorithm
+    // would hold each piece's last segment back until the client acknowledged.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     TdsChannel channel(socket, stopping_);
     Connection connection(*this, channel, number);
+    size_t slot = 0;
+    std::chrono::microseconds delay{0};
+    {
+        std::lock_guard lock(mutex_);
+        slot = traffic_.size();
+        traffic_.push_back({number});
+        delay = answerDelay_;
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point answered = Clock::now();
     while (const std::optional<TdsMessage> message = channel.read()) {
-        if (!connection.answer(*message))
+        const Clock::time_point arrived = Clock::now();
+        std::this_thread::sleep_for(delay);
+        const bool goOn = connection.answer(*message);
+        const Clock::time_point now = Clock::now();
+        {
+            std::lock_guard lock(mutex_);
+            ConnectionTraffic& traffic = traffic_[slot];
+            ++traffic.requests;
+            traffic.bytesIn = channel.bytesIn();
+            traffic.bytesOut = channel.bytesOut();
+            traffic.answering += now - arrived;
+            traffic.awaiting += arrived - answered;
+        }
+        answered = now;
+        if (!goOn)
             break;
     }
     socket.disconnectFromHost();
@@ -445,6 +477,12 @@ void ScriptedTdsServer::delayAnswers(const QString& statementPattern, std::chron
 {
     std::lock_guard lock(mutex_);
     delays_.emplace_back(QRegularExpression(statementPattern, QRegularExpression::CaseInsensitiveOption), delay);
+}
+
+void ScriptedTdsServer::delayEveryAnswer(std::chrono::microseconds delay)
+{
+    std::lock_guard lock(mutex_);
+    answerDelay_ = delay;
 }
 
 void ScriptedTdsServer::cutLargeValues(qint64 bytes)
@@ -494,6 +532,12 @@ std::vector<LoggedStatement> ScriptedTdsServer::log() const
 {
     std::lock_guard lock(mutex_);
     return log_;
+}
+
+std::vector<ConnectionTraffic> ScriptedTdsServer::traffic() const
+{
+    std::lock_guard lock(mutex_);
+    return traffic_;
 }
 
 QStringList ScriptedTdsServer::statements() const

@@ -26,6 +26,19 @@ struct LoggedStatement {
     bool encrypted = false;      // the request came through TLS
 };
 
+// What one client connection moved and cost the server.
+struct ConnectionTraffic {
+    int connection;
+    qint64 requests = 0;  // messages answered, pre-login and login included
+    qint64 bytesIn = 0;   // on the socket, TLS records included
+    qint64 bytesOut = 0;
+    // From a request's arrival to its answer handed to the socket, delays included.
+    std::chrono::nanoseconds answering{0};
+    // From an answer handed to the socket until the next request has come
+    // whole: the client's own time and the request's transfer.
+    std::chrono::nanoseconds awaiting{0};
+};
+
 // A TDS 7.4 server on 127.0.0.1 (7.3 when it plays 2008 R2) that answers the
 // program's statements from a scripted table, the way SQL Server answers them
 // where the program depends on it: no encryption unless given a certificate,
@@ -56,6 +69,10 @@ public:
     // enough for its commit interval to pass between rows.
     void delayAnswers(const QString& statementPattern, std::chrono::milliseconds delay);
 
+    // Every request, pre-login and login too, is answered this much later,
+    // as across a network with this round trip.
+    void delayEveryAnswer(std::chrono::microseconds delay);
+
     // Large values are sent cut to `bytes` whatever SET TEXTSIZE says, as by
     // a driver or a server in between with a limit of its own.
     void cutLargeValues(qint64 bytes);
@@ -83,13 +100,14 @@ public:
     std::vector<TdsLogin> logins() const;  // every login received, refused ones too
     std::vector<LoggedStatement> log() const;
     QStringList statements() const;  // the logged texts, "kind: text" for all but batches
+    std::vector<ConnectionTraffic> traffic() const;  // by connection, in the order they came
 
 private:
     class Connection;
     void listen(std::promise<quint16>& port);
     void serve(qintptr descriptor, int number);
 
-    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the hook, the logins and the log
+    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the hook, the logins, the log and the traffic
     ScriptedTable table_;
     std::vector<ReadFailure> failures_;
     std::vector<std::pair<QRegularExpression, std::chrono::milliseconds>> delays_;
@@ -97,6 +115,8 @@ private:
     std::function<void(const LoggedStatement&)> hook_;
     std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
+    std::vector<ConnectionTraffic> traffic_;
+    std::chrono::microseconds answerDelay_{0};
     std::optional<ServerCertificate> certificate_;
     bool forceEncryption_ = false;
 

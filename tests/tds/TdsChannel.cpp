@@ -53,7 +53,9 @@ bool TdsChannel::receive(QByteArray& buffer, qsizetype most)
             return false;
         // Wakes at least every 100 ms to see whether the server is stopping.
         if (socket_.bytesAvailable() > 0 || socket_.waitForReadyRead(100)) {
-            buffer += socket_.read(most);
+            const QByteArray bytes = socket_.read(most);
+            bytesIn_ += bytes.size();
+            buffer += bytes;
             return true;
         }
     }
@@ -102,6 +104,7 @@ std::optional<TdsMessage> TdsChannel::read()
 void TdsChannel::send(const QByteArray& raw)
 {
     socket_.write(raw);
+    bytesOut_ += raw.size();
     while (socket_.bytesToWrite() > 0 && !stopping_ && socket_.state() == QAbstractSocket::ConnectedState)
         socket_.waitForBytesWritten(100);
 }

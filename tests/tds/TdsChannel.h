@@ -37,6 +37,10 @@ public:
     void stopTls();
     bool encrypted() const { return tls_ != nullptr; }
 
+    // Bytes on the socket so far, TLS records included.
+    qint64 bytesIn() const { return bytesIn_; }
+    qint64 bytesOut() const { return bytesOut_; }
+
 private:
     struct Tls;
     bool receive(QByteArray& buffer, qsizetype most);  // from the socket, in clear
@@ -46,4 +50,6 @@ private:
     QTcpSocket& socket_;
     const std::atomic<bool>& stopping_;
     std::unique_ptr<Tls> tls_;
+    qint64 bytesIn_ = 0;
+    qint64 bytesOut_ = 0;
 };

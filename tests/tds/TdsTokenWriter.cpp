@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <utility>
+
 #include <stdexcept>
 
 namespace {
@@ -254,8 +256,9 @@ void TdsTokenWriter::returnInt(quint16 ordinal, const QString& name, qint32 valu
     put<qint32>(bytes_, value);
 }
 
-QByteArray TdsPackets(quint8 type, const QByteArray& payload, int packetSize)
+void SendTdsPackets(quint8 type, const QByteArray& payload, int packetSize, const std::function<void(const QByteArray&)>& send)
 {
+    constexpr qsizetype runBytes = 256 * 1024;
     const int room = packetSize - 8;
     QByteArray out;
     quint8 id = 1;
@@ -269,8 +272,16 @@ QByteArray TdsPackets(quint8 type, const QByteArray& payload, int packetSize)
         put<quint16>(out, qToBigEndian(quint16(51)));        // server process id
         put<quint8>(out, id++);
         put<quint8>(out, 0);
-        out += payload.mid(at, size);
+        out.append(payload.constData() + at, size);
         at += size;
+        if (last || out.size() >= runBytes)
+            send(std::exchange(out, {}));
     } while (at < payload.size());
-    return out;
+}
+
+QByteArray TdsPackets(quint8 type, const QByteArray& payload, int packetSize)
+{
+    QByteArray packets;
+    SendTdsPackets(type, payload, packetSize, [&packets](const QByteArray& run) { packets += run; });
+    return packets;
 }

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 // Token stream of a TDS 7.4 server reply, as SQL Server lays it out. It holds
 // nothing 7.4 added (FEATUREEXTACK, session recovery, UTF-8 collations), so
 // it is a 7.3 server's reply as well.
@@ -45,3 +47,6 @@ private:
 
 // The payload cut into packets of the given type and at most packetSize bytes.
 QByteArray TdsPackets(quint8 type, const QByteArray& payload, int packetSize);
+// The same handed to `send` a few hundred KB at a time, as they are made, so
+// that a large answer is on its way before the whole of it is made.
+void SendTdsPackets(quint8 type, const QByteArray& payload, int packetSize, const std::function<void(const QByteArray&)>& send);
