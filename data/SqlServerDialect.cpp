@@ -443,6 +443,8 @@ qint64 SqlServerDialect::updateRow(Statements& session, const TableSchema& table
                 // cancelled, one more round trip to the server.
                 while (update.nextResult()) {
                 }
+                if (update.lastError().isValid())
+                    throw SqlError(update.lastError());
                 return written;
             }
         } while (update.nextResult());
