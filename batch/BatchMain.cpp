@@ -17,6 +17,7 @@
 #include "data/DatabaseFolder.h"
 #include "data/UDataModule.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <cerrno>
@@ -31,16 +32,25 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kStoppedByUser = 130;
 
+struct BatchMain {
+    Q_DECLARE_TR_FUNCTIONS(BatchMain)
+};
+
 // Output the caller asked for and did not get is a failure: a scheduler
 // must not read exit code 0 beside an empty log.
-int PrintResult(const QString& text, const char* what, int exitCode)
+// `failure`: the message when it cannot be written, with %1 for the cause.
+int PrintResult(const QString& text, const QString& failure, int exitCode)
 {
     if (console::Write(stdout, text))
         return exitCode;
     const int error = errno;
-    console::Write(stderr, QStringLiteral("bmp2jpg-batch: cannot write the %1 to standard output: %2\n")
-                      .arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(error))));
+    console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n").arg(failure.arg(QString::fromLocal8Bit(std::strerror(error)))));
     return exitCode == kStoppedByUser ? exitCode : kFailed;
+}
+
+QString CannotWriteSummary()
+{
+    return BatchMain::tr("cannot write the summary to standard output: %1");
 }
 
 int Failed(const std::exception& error)
@@ -54,14 +64,14 @@ void Connect(TDataModule1& dataModule, const CertificateCheck& certificate)
     try {
         dataModule.ConnectOrThrow();
     } catch (const std::exception& error) {
-        throw std::runtime_error(QStringLiteral("cannot open database \"%1\" on \"%2\": %3")
+        throw std::runtime_error(BatchMain::tr("cannot open database \"%1\" on \"%2\": %3")
                                      .arg(dataModule.InitialCatalog, dataModule.DataSource,
                                           WithCertificateAdvice(QString::fromUtf8(error.what()), certificate))
                                      .toStdString());
     }
     if (!HasPictureTable(dataModule))
         throw std::runtime_error(
-            QStringLiteral("database \"%1\" has no table BAC1").arg(dataModule.InitialCatalog).toStdString());
+            BatchMain::tr("database \"%1\" has no table BAC1").arg(dataModule.InitialCatalog).toStdString());
 }
 
 // Runs the job and prints its summary, even when a failure stops the job,
@@ -99,8 +109,8 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
                      logs.empty() ? nullptr : &logs);
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.finish();
-        return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000, run.retries()), "summary",
-                           exitCode);
+        return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000, run.retries()),
+                           CannotWriteSummary(), exitCode);
     });
 }
 
@@ -123,7 +133,7 @@ int Restore(TDataModule1& dataModule, const BatchOptions& options)
         if (exitCode == 0 && run.tally().unusableFiles > 0)
             exitCode = kFailed;
         return PrintResult(RestoreSummaryText(run.tally(), options.dryRun, end, double(clock.elapsed()) / 1000),
-                           "summary", exitCode);
+                           CannotWriteSummary(), exitCode);
     });
 }
 
@@ -138,9 +148,9 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
     try {
         options = ParseCommandLine(arguments);
         if (options.help)
-            return PrintResult(HelpText(), "help", 0);
+            return PrintResult(HelpText(), BatchMain::tr("cannot write the help to standard output: %1"), 0);
         if (options.version)
-            return PrintResult(VersionText(), "version", 0);
+            return PrintResult(VersionText(), BatchMain::tr("cannot write the version to standard output: %1"), 0);
         OdbcDriverProfile profile;
         try {
             // Only the SQL Server profile knows how to check certificates.
@@ -155,7 +165,8 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
                                       : QString());
         dataModule->Password = ReadPassword();
     } catch (const UsageError& error) {
-        console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\nTry \"bmp2jpg-batch --help\".\n").arg(QString::fromUtf8(error.what())));
+        console::Write(stderr, QStringLiteral("bmp2jpg-batch: %1\n%2\n")
+                                   .arg(QString::fromUtf8(error.what()), BatchMain::tr("Try \"bmp2jpg-batch --help\".")));
         return kBadUsage;
     }
     try {

@@ -1,5 +1,7 @@
 #include "batch/Console.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
@@ -16,10 +18,18 @@
 
 namespace {
 
+struct Console {
+    Q_DECLARE_TR_FUNCTIONS(Console)
+};
+
 std::atomic<bool> stopRequested{false};
 
-constexpr char kStopping[] =
-    "\nbmp2jpg-batch: stopping once the rows in hand are written; press Ctrl-C again to quit at once\n";
+// Made before the first stop request: the handler may not allocate.
+std::string stopping;
+#ifdef _WIN32
+std::wstring stoppingOnConsole;
+HANDLE stopConsole = nullptr;
+#endif
 
 // Runs inside a signal handler: nothing but a flag and a raw write.
 void OnStopRequest()
@@ -29,9 +39,14 @@ void OnStopRequest()
         std::_Exit(130);
     }
 #ifdef _WIN32
-    _write(2, kStopping, sizeof kStopping - 1);
+    // Windows calls console handlers on a thread of their own, not as a signal.
+    DWORD written = 0;
+    if (stopConsole)
+        WriteConsoleW(stopConsole, stoppingOnConsole.data(), DWORD(stoppingOnConsole.size()), &written, nullptr);
+    else
+        _write(2, stopping.data(), unsigned(stopping.size()));
 #else
-    [[maybe_unused]] const auto written = write(STDERR_FILENO, kStopping, sizeof kStopping - 1);
+    [[maybe_unused]] const auto written = write(STDERR_FILENO, stopping.data(), stopping.size());
 #endif
 }
 
@@ -198,7 +213,13 @@ void IgnoreBrokenPipes()
 
 const std::atomic<bool>& CatchStopRequests()
 {
+    const QString text =
+        QStringLiteral("\nbmp2jpg-batch: %1\n")
+            .arg(Console::tr("stopping once the rows in hand are written; press Ctrl-C again to quit at once"));
+    stopping = text.toStdString();
 #ifdef _WIN32
+    stoppingOnConsole = text.toStdWString();
+    stopConsole = ConsoleOf(stderr);
     SetConsoleCtrlHandler(ConsoleHandler, TRUE);
 #else
     struct sigaction action {};

@@ -6,6 +6,7 @@
 #include "job/ImageTable.h"
 #include "data/DatabaseFolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,6 +14,10 @@
 #include <vector>
 
 namespace {
+
+struct OutputPaths {
+    Q_DECLARE_TR_FUNCTIONS(OutputPaths)
+};
 
 #ifdef Q_OS_WIN
 constexpr Qt::CaseSensitivity kNames = Qt::CaseInsensitive;
@@ -51,8 +56,8 @@ bool Inside(const QString& path, const QString& folder)
 QString NotOurs(const QFileInfo& info)
 {
     if (info.isSymLink())
-        return QStringLiteral("a symbolic link");
-    return info.isDir() ? QStringLiteral("a folder") : QStringLiteral("a file");
+        return OutputPaths::tr("a symbolic link");
+    return info.isDir() ? OutputPaths::tr("a folder") : OutputPaths::tr("a file");
 }
 
 struct Output {
@@ -80,27 +85,27 @@ void CheckOutputPaths(const BatchOptions& options, const QString& serverFolder)
     for (const Output& output : outputs) {
         const QString path = Resolved(output.path);
         if (database && path.compare(Resolved(*database), kNames) == 0)
-            throw UsageError(QStringLiteral("%1 would write over the database file %2").arg(output.option, Shown(*database)));
+            throw UsageError(OutputPaths::tr("%1 would write over the database file %2").arg(output.option, Shown(*database)));
         if (!serverFolder.isEmpty() && Inside(path, Resolved(serverFolder)))
-            throw UsageError(QStringLiteral("%1 would write into the embedded server's folder %2")
+            throw UsageError(OutputPaths::tr("%1 would write into the embedded server's folder %2")
                                  .arg(output.option, Shown(serverFolder)));
         if (output.option == report && !options.backup.isEmpty() && Inside(path, Resolved(options.backup)))
-            throw UsageError(QStringLiteral("%1 would write into the --backup folder %2").arg(report, Shown(options.backup)));
+            throw UsageError(OutputPaths::tr("%1 would write into the --backup folder %2").arg(report, Shown(options.backup)));
     }
 
     const QFileInfo reportInfo(options.report);
     if (!options.report.isEmpty() && (reportInfo.exists() || reportInfo.isSymLink()) &&
         !RunReport::IsEarlierReport(options.report))
-        throw UsageError(QStringLiteral("%1 is %2 that is not a report of an earlier run; it is left as it is")
+        throw UsageError(OutputPaths::tr("%1 is %2 that is not a report of an earlier run; it is left as it is")
                              .arg(report, NotOurs(reportInfo)));
     if (options.backup.isEmpty())
         return;
     const QFileInfo backupInfo(options.backup);
     if (backupInfo.exists() && !backupInfo.isDir())
-        throw UsageError(QStringLiteral("%1 is %2, not a folder").arg(backup, NotOurs(backupInfo)));
+        throw UsageError(OutputPaths::tr("%1 is %2, not a folder").arg(backup, NotOurs(backupInfo)));
     const QFileInfo manifest(QDir(options.backup).filePath(QLatin1String(kManifestName)));
     if (manifest.isSymLink() || manifest.isDir())
-        throw UsageError(QStringLiteral("%1: %2 is %3, not a backup manifest")
+        throw UsageError(OutputPaths::tr("%1: %2 is %3, not a backup manifest")
                              .arg(backup, Shown(manifest.filePath()), NotOurs(manifest)));
     if (manifest.exists()) {
         try {

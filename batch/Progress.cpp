@@ -64,7 +64,7 @@ QString Progress::line(qint64 done, qint64 total, double seconds, bool bar)
 {
     const double rate = seconds > 0 ? double(done) / seconds : 0;
     const QString left = rate > 0 ? Duration(double(std::max<qint64>(total - done, 0)) / rate) : QStringLiteral("-:--");
-    const QString figures = QStringLiteral("%1/%2 values  %3 values/s  %4 left").arg(done).arg(total).arg(rate, 0, 'f', 1).arg(left);
+    const QString figures = tr("%1/%2 values  %3 values/s  %4 left").arg(done).arg(total).arg(rate, 0, 'f', 1).arg(left);
     if (!bar)
         return QStringLiteral("bmp2jpg-batch: ") + figures;
     const int filled = total > 0 ? int(std::min<qint64>(done, total) * kBarWidth / total) : kBarWidth;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
@@ -9,6 +10,8 @@
 // How far the run is, on a stream: a one-line bar redrawn in place on a
 // terminal, or a plain line every few seconds for a log.
 class Progress {
+    Q_DECLARE_TR_FUNCTIONS(Progress)
+
 public:
     Progress(std::FILE* stream, qint64 total, bool terminal);
 

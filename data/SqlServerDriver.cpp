@@ -145,10 +145,13 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 QString AddToCertificateStore(CertificateStore store)
 {
     if (store == CertificateStore::Windows)
-        return QStringLiteral("on Windows, import it into Trusted Root Certification Authorities of the local computer "
-                              "with certlm.msc");
-    return QStringLiteral("on Debian, copy it as a .crt file to /usr/local/share/ca-certificates and run "
-                          "update-ca-certificates");
+        return QStringLiteral(QT_TRANSLATE_NOOP("CertificateStore", "on Windows, import it into Trusted Root "
+                                                                    "Certification Authorities of the local computer "
+                                                                    "with certlm.msc"));
+    // Marked for the batch command's translation; this layer stays English.
+    return QStringLiteral(QT_TRANSLATE_NOOP("CertificateStore", "on Debian, copy it as a .crt file to "
+                                                                "/usr/local/share/ca-certificates and run "
+                                                                "update-ca-certificates"));
 }
 
 QString AddToSystemCertificateStore()

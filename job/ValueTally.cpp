@@ -3,21 +3,22 @@
 #include "codec/Signatures.h"
 #include "data/TField.h"
 
+// Marked for the batch command's translation of its summary; the report keeps them English.
 QString KindName(ValueKind kind)
 {
     switch (kind) {
     case ValueKind::Bitmap:
-        return QStringLiteral("bitmap to convert");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "bitmap to convert"));
     case ValueKind::Jpeg:
-        return QStringLiteral("already JPEG");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "already JPEG"));
     case ValueKind::Other:
-        return QStringLiteral("other");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "other"));
     case ValueKind::Empty:
-        return QStringLiteral("empty");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "empty"));
     case ValueKind::UnreadableBitmap:
-        return QStringLiteral("unreadable bitmap");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "unreadable bitmap"));
     case ValueKind::ChangedMeanwhile:
-        return QStringLiteral("changed meanwhile");
+        return QStringLiteral(QT_TRANSLATE_NOOP("ValueKind", "changed meanwhile"));
     }
     return {};
 }

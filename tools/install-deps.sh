@@ -9,12 +9,14 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc
   unixodbc-dev tdsodbc libsqliteodbc libssl-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs imagemagick
-  fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev lintian
+  fonts-wqy-microhei xvfb xauth sqlite3 dpkg-dev lintian qt6-l10n-tools
 )
 
+# The translation of bmp2jpg-batch is compiled by the build machine's
+# lrelease (qt6-l10n-tools) in either build.
 # Wine comes with what it recommends: the X libraries and fonts its windows
 # are drawn with, and the ODBC library its odbc32 hands calls to.
-windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nasm wine64 wine qt6-base-dev-tools nsis)
+windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nasm wine64 wine qt6-base-dev-tools qt6-l10n-tools nsis)
 
 # install [apt-get option...] -- package...: those of the packages not installed yet.
 install() {

@@ -30,6 +30,9 @@ build=$root/build-windows
 linux_build=${BMP2JPG_LINUX_BUILD:-$root/build}
 
 step() { echo "test-windows: $* ($((SECONDS - started)) s)"; }
+# Both builds in English, whatever this machine's locale, so that their
+# summaries compare; UTF-8 for the Chinese paths Wine hands on.
+export LC_ALL=C.UTF-8
 
 "$root/tools/install-deps.sh" --windows
 

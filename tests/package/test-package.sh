@@ -57,10 +57,18 @@ help=$("$bin/bmp2jpg-batch" --help)
 grep -q -- "--restore <DIR>" <<<"$help" || fail "bmp2jpg-batch --help lacks --restore"
 man=$root/usr/share/man/man1
 zcat "$man/bmp2jpg-batch.1.gz" | grep -qF -- "--backup <DIR>" || fail "the man page of bmp2jpg-batch is not its --help text"
+zcat "$man/bmp2jpg-batch.1.gz" | grep -qF "Usage: bmp2jpg-batch" || fail "the man page of bmp2jpg-batch is not English"
 zcat "$man/bmp2jpg.1.gz" | grep -q "^bmp2jpg \\\\- " || fail "no man page for bmp2jpg"
-for page in "$man"/*.1.gz; do
-  [[ -z $(zcat "$page" | man --warnings -l - 2>&1 >/dev/null) ]] || fail "man warns on $(basename "$page")"
+# The Chinese page is the Chinese --help, its options as they are spelled.
+zh_page=$root/usr/share/man/zh_CN/man1/bmp2jpg-batch.1.gz
+zcat "$zh_page" | grep -qF "用法：bmp2jpg-batch --server <name>" || fail "the Chinese man page of bmp2jpg-batch is not Chinese"
+zcat "$zh_page" | grep -qF -- "--backup <DIR>" || fail "the Chinese man page of bmp2jpg-batch is not its --help text"
+for page in "$man"/*.1.gz "$zh_page"; do
+  [[ -z $(zcat "$page" | LC_ALL=C.UTF-8 man --warnings -l - 2>&1 >/dev/null) ]] || fail "man warns on $page"
 done
+# A Chinese reader's man shows the Chinese page.
+[[ $(zcat "$zh_page" | LC_ALL=C.UTF-8 MANWIDTH=80 man -l - 2>/dev/null) == *"把 BAC1 表中的 BMP 图片"* ]] ||
+  fail "man does not show the Chinese page's text"
 # bash completes the options --help lists, and a folder after --backup.
 complete_words() {
   bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _bmp2jpg_batch "$1" "${@: -1}" "${@: -2:1}"

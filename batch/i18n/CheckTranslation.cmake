@@ -1,0 +1,33 @@
+# Fails when a text marked for translation has no Chinese translation, when
+# the translation file keeps a text the sources no longer have, or when it is
+# not as lupdate leaves it (run the target bmp2jpg-batch-lupdate).
+# cmake -DLUPDATE=<lupdate> -DROOT=<source tree> -DTS=<file.ts> -DSCRATCH=<folder> -P CheckTranslation.cmake
+file(REMOVE_RECURSE "${SCRATCH}")
+get_filename_component(name "${TS}" NAME)
+file(COPY "${TS}" DESTINATION "${SCRATCH}")
+set(updated "${SCRATCH}/${name}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -DLUPDATE=${LUPDATE} -DROOT=${ROOT} -DTS=${updated}
+                        -P "${CMAKE_CURRENT_LIST_DIR}/Lupdate.cmake" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "lupdate failed")
+endif()
+file(STRINGS "${updated}" untranslated REGEX "type=\"(unfinished|vanished|obsolete)\"|<source>")
+set(source)
+set(problems)
+foreach(line IN LISTS untranslated)
+  if(line MATCHES "<source>(.*)")
+    string(REPLACE "</source>" "" source "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "type=\"([a-z]+)\"")
+    list(APPEND problems "${CMAKE_MATCH_1}: ${source}")
+  endif()
+endforeach()
+if(problems)
+  list(JOIN problems "\n  " problems)
+  message(FATAL_ERROR "${name} needs work (edit it, then run the target bmp2jpg-batch-lupdate):\n  ${problems}")
+endif()
+file(READ "${TS}" committed)
+file(READ "${updated}" expected)
+if(NOT committed STREQUAL expected)
+  message(FATAL_ERROR "${name} is not as lupdate writes it: run the target bmp2jpg-batch-lupdate")
+endif()
+message(STATUS "${name}: every text translated, none left over")
