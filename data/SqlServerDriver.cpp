@@ -142,13 +142,13 @@ std::optional<QString> quoted(const SqlServerDriver& driver, const QString& valu
 
 } // namespace
 
+// Marked for the batch command's translation; this layer stays English.
 QString AddToCertificateStore(CertificateStore store)
 {
     if (store == CertificateStore::Windows)
         return QStringLiteral(QT_TRANSLATE_NOOP("CertificateStore", "on Windows, import it into Trusted Root "
                                                                     "Certification Authorities of the local computer "
                                                                     "with certlm.msc"));
-    // Marked for the batch command's translation; this layer stays English.
     return QStringLiteral(QT_TRANSLATE_NOOP("CertificateStore", "on Debian, copy it as a .crt file to "
                                                                 "/usr/local/share/ca-certificates and run "
                                                                 "update-ca-certificates"));
