@@ -21,6 +21,7 @@ add_custom_target(windows-installer
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${installer_stage} -DOUTPUT_DIR=${installer_lists}
           -P ${CMAKE_CURRENT_SOURCE_DIR}/WindowsInstallerLists.cmake
   COMMAND ${BMP2JPG_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION} -DFILE_VERSION=${file_version}
+          -DICON=${PROJECT_SOURCE_DIR}/app/bmp2jpg.ico
           -DLISTS=${installer_lists} -DOUTFILE=${PROJECT_BINARY_DIR}/bmp2jpg-${PROJECT_VERSION}-win64-setup.exe
           ${CMAKE_CURRENT_SOURCE_DIR}/bmp2jpg.nsi
   COMMENT "Windows setup program bmp2jpg-${PROJECT_VERSION}-win64-setup.exe"

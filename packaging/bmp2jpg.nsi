@@ -1,5 +1,5 @@
 ; The Windows setup program, made by the windows-installer target with
-; makensis -DVERSION=... -DFILE_VERSION=a.b.c.d -DLISTS=<folder> -DOUTFILE=<setup.exe>.
+; makensis -DVERSION=... -DFILE_VERSION=a.b.c.d -DICON=<.ico> -DLISTS=<folder> -DOUTFILE=<setup.exe>.
 ; LISTS holds install.nsh, uninstall.nsh and size.nsh, written from the files
 ; `cmake --install` puts in a scratch prefix, so the setup installs exactly
 ; those and its uninstaller removes exactly those.
@@ -37,6 +37,8 @@ VIAddVersionKey /LANG=0 "FileDescription" "bmp2jpg setup"
 VIAddVersionKey /LANG=0 "LegalCopyright" "bmp2jpg maintainers"
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\bin\bmp2jpg.exe"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
