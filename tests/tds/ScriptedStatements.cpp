@@ -133,7 +133,8 @@ private:
     std::pair<size_t, size_t> keyRange(const Filter& filter) const
     {
         size_t begin = 0, end = table_.rowCount();
-        if (!table_.storedInKeyOrder || table_.key.size() != 1)
+        // An empty table is not sought: the scan would evaluate no bound.
+        if (!table_.storedInKeyOrder || table_.key.size() != 1 || end == 0)
             return {begin, end};
         const std::optional<size_t> key = scope_.column(table_.key.front());
         for (const ColumnBound& bound : filter.bounds) {
