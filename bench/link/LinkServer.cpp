@@ -2,12 +2,12 @@
 // scripted TDS server of tests/tds on its own, as the SQL Server of the link
 // benchmark. It serves BAC1 of database "pictures" from memory, with TLS as
 // SQL Server offers it, answers every request `--delay-us` later (the round
-// trip of the network it stands for), keeps what is written, prints
-// "port <port>" once it listens, "first_write" when the first UPDATE comes,
-// and serves until its standard input closes.
-// Then it prints what the clients asked of it and what that cost it, one
-// "<name> <value>" a line (see ServerFigures), and with --show the first N
-// requests as received.
+// trip of the network it stands for), keeps what is written (of the made
+// rows of --rows, only counts it), prints "port <port>" once it listens,
+// "first_write" when the first UPDATE comes, and serves until its standard
+// input closes. Then it prints what the clients asked of it and what that
+// cost it, one "<name> <value>" a line (see PrintFigures), its own peak
+// memory among them; with --show, the first N requests as received.
 #include "bench/link/LinkTables.h"
 #include "tests/tds/ScriptedTdsServer.h"
 
@@ -68,13 +68,17 @@ QString ValueRead(const LoggedStatement& statement)
     return read;
 }
 
-void PrintFigures(const ScriptedTdsServer& server, double cpuSeconds, qint64 firstWriteMs, int show)
-{
+// What the clients asked, counted as each request comes so that nothing
+// is kept per request. Touched under the server's lock only.
+struct Figures {
     std::map<QString, int> purposes;
     std::map<QString, int> kinds;
-    std::map<QString, int> reads;
+    std::map<QString, int> reads;  // times each value was read
+    int show = 0;                  // requests still to print
     int shown = 0;
-    for (const LoggedStatement& statement : server.log()) {
+
+    void count(const LoggedStatement& statement)
+    {
         const QString purpose = Purpose(statement);
         ++purposes[purpose];
         ++kinds[statement.kind];
@@ -83,6 +87,10 @@ void PrintFigures(const ScriptedTdsServer& server, double cpuSeconds, qint64 fir
         if (shown++ < show)
             std::fprintf(stderr, "%d %s: %s\n", statement.connection, qPrintable(statement.kind), qPrintable(statement.text.left(400)));
     }
+};
+
+void PrintFigures(const ScriptedTdsServer& server, const Figures& figures, double cpuSeconds, qint64 firstWriteMs)
+{
     ConnectionTraffic total{0};
     for (const ConnectionTraffic& t : server.traffic()) {
         ++total.connection;
@@ -93,16 +101,21 @@ void PrintFigures(const ScriptedTdsServer& server, double cpuSeconds, qint64 fir
         total.awaiting += t.awaiting;
     }
     int readAgain = 0;
-    for (const auto& [value, times] : reads)
+    for (const auto& [value, times] : figures.reads)
         readAgain += times - 1;
+    const ScriptedTable table = server.table();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
     std::printf("connections %d\nrequests %lld\nbytes_in %lld\nbytes_out %lld\nanswering_s %.6f\nawaiting_s %.6f\n",
                 total.connection, total.requests, total.bytesIn, total.bytesOut, double(total.answering.count()) / 1e9,
                 double(total.awaiting.count()) / 1e9);
     std::printf("cpu_s %.6f\nfirst_write_ms %lld\nvalues_read %zu\nvalues_read_again %d\n", cpuSeconds, firstWriteMs,
-                reads.size(), readAgain);
-    for (const auto& [purpose, count] : purposes)
+                figures.reads.size(), readAgain);
+    std::printf("made_writes %zu\nmade_bytes_written %lld\npeak_mib %.1f\n", table.madeWrites, table.madeBytesWritten,
+                double(usage.ru_maxrss) / 1024);
+    for (const auto& [purpose, count] : figures.purposes)
         std::printf("statements.%s %d\n", qPrintable(QString(purpose).replace(QLatin1Char(' '), QLatin1Char('_'))), count);
-    for (const auto& [kind, count] : kinds)
+    for (const auto& [kind, count] : figures.kinds)
         std::printf("kind.%s %d\n", qPrintable(QString(kind).replace(QLatin1Char(' '), QLatin1Char('_'))), count);
 }
 
@@ -138,6 +151,9 @@ int main(int argc, char** argv)
     }
     ScriptedTdsServer server(std::move(*table));
     server.delayEveryAnswer(delay);
+    Figures figures;
+    figures.show = show;
+    server.countLogInstead([&figures](const LoggedStatement& statement) { figures.count(statement); });
     std::atomic<qint64> firstWriteMs{0};
     server.onRequest([&firstWriteMs](const LoggedStatement& statement) {
         qint64 none = 0;
@@ -153,6 +169,6 @@ int main(int argc, char** argv)
     char discarded[256];
     while (std::fread(discarded, 1, sizeof discarded, stdin) > 0) {
     }
-    PrintFigures(server, CpuSeconds() - setupCpu, firstWriteMs, show);
+    PrintFigures(server, figures, CpuSeconds() - setupCpu, firstWriteMs);
     return 0;
 }

@@ -18,6 +18,7 @@ ScriptedTable ManyRowsTable(int rows)
     ScriptedTable table;
     table.madeRows = size_t(rows);
     table.storedInKeyOrder = true;
+    table.countMadeWrites = true;
     table.madeRow = [jpeg, bmp](size_t row) {
         return SqlRow{QVariant(qlonglong(row + 1)), QVariant(QStringLiteral("r%1").arg(row)), QVariant(row % 100 == 50 ? bmp : jpeg),
                       QVariant()};

@@ -6,8 +6,9 @@
 // carried for that client at `--rate-mbit`) and against them
 // bmp2jpg-batch --jobs 1 and 2 and the desktop job, with what the server saw
 // of each: requests and statements per value, values read again, bytes,
-// time spent answering. With --rows, the time to the first picture on
-// tables of N and 10 N rows. --show prints each server's first N requests.
+// time spent answering. With --rows, bmp2jpg-batch --jobs 2 to the end on
+// tables of N and 10 N rows: time to the first picture, total time, time
+// per row and peak memory, and their ratios. --show prints each server's first N requests.
 // Each client is a process of its own, timed
 // whole, against a fresh server:
 // bench_link --floor <server> <finished JPEGs> <sessions>
@@ -90,7 +91,7 @@ double LinkBytes()
     return bytes;
 }
 
-Run RunAgainstServer(const Options& options, const QStringList& table, const QStringList& client, bool stopAtFirstWrite = false)
+Run RunAgainstServer(const Options& options, const QStringList& table, const QStringList& client)
 {
     Run run;
     QProcess server;
@@ -119,19 +120,13 @@ Run RunAgainstServer(const Options& options, const QStringList& table, const QSt
     child.setReadChannel(QProcess::StandardError);
     if (child.waitForReadyRead(-1))
         run.countedSeconds = (double(QDateTime::currentMSecsSinceEpoch()) - startMs) / 1000;
-    if (stopAtFirstWrite) {
-        // The rest of a table of many rows would time the stand-in's scans, not the program.
-        while (child.state() != QProcess::NotRunning && !server.canReadLine())
-            server.waitForReadyRead(20);
-        child.kill();
-    }
     child.waitForFinished(-1);
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
     run.cpuSeconds = ChildrenCpuSeconds() - cpuBefore;
     run.linkBytes = std::max(0.0, LinkBytes() - linkBefore);
     const QByteArray out = child.readAllStandardOutput();
     run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    if (!run.ok && !stopAtFirstWrite)
+    if (!run.ok)
         std::fprintf(stderr, "%s failed (exit %d): %s\n%s\n", qPrintable(arguments.join(u' ')), child.exitCode(), out.constData(),
                      child.readAllStandardError().right(2000).constData());
     const QRegularExpressionMatch last = QRegularExpression(QStringLiteral("([\\d.]+) ([\\d.]+)\\s*$")).match(QString::fromUtf8(out));
@@ -265,18 +260,29 @@ int main(int argc, char** argv)
     std::printf("sessions: the client floor with 2 sessions over disjoint key ranges takes %.2f of its time with one\n",
                 floorTwo.seconds / floor.seconds);
 
+    bool manyOk = true;
     if (options.rows > 0) {
-        const QStringList small{QStringLiteral("--rows"), QString::number(options.rows)};
-        const QStringList large{QStringLiteral("--rows"), QString::number(10 * options.rows)};
-        const Run first = RunAgainstServer(options, small, Batch(2), true);
-        const Run second = RunAgainstServer(options, large, Batch(2), true);
-        std::printf("first picture      %.2f s / %.2f s on %d / %d rows, ratio %.2f; after the counts %.2f s / %.2f s, "
-                    "ratio %.2f\n",
-                    first.firstWriteSeconds, second.firstWriteSeconds, options.rows, 10 * options.rows,
-                    second.firstWriteSeconds / first.firstWriteSeconds, first.firstWriteSeconds - first.countedSeconds,
-                    second.firstWriteSeconds - second.countedSeconds,
-                    (second.firstWriteSeconds - second.countedSeconds) / (first.firstWriteSeconds - first.countedSeconds));
+        const auto many = [&](int rows) {
+            const Run run = RunAgainstServer(options, {QStringLiteral("--rows"), QString::number(rows)}, Batch(2));
+            // 1 row in 100 holds a bitmap; each must have been written once.
+            const int bitmaps = rows / 100 + (rows % 100 > 50 ? 1 : 0);
+            manyOk = manyOk && run.ok && int(run.figure("made_writes")) == bitmaps;
+            std::printf("%7d rows       %7.2f s  %5.1f us/row  peak %5.1f MiB  cpu %.2f s  first picture %.2f s (%.2f s after the "
+                        "counts)  written %.0f of %d bitmaps (%.1f MB)  stand-in: cpu %.2f s, peak %.0f MiB\n",
+                        rows, run.seconds, run.seconds / rows * 1e6, run.peakMiB, run.cpuSeconds, run.firstWriteSeconds,
+                        run.firstWriteSeconds - run.countedSeconds, run.figure("made_writes"), bitmaps,
+                        run.figure("made_bytes_written") / 1e6, run.figure("cpu_s"), run.figure("peak_mib"));
+            return run;
+        };
+        const Run small = many(options.rows);
+        const Run large = many(10 * options.rows);
+        std::printf("many rows: %d / %d rows, batch --jobs 2 to the end: peak memory ratio %.3f (goal: within 10 %%), time per "
+                    "row ratio %.2f, first picture ratio %.2f, after the counts ratio %.2f\n",
+                    10 * options.rows, options.rows, large.peakMiB / small.peakMiB,
+                    (large.seconds / (10.0 * options.rows)) / (small.seconds / options.rows),
+                    large.firstWriteSeconds / small.firstWriteSeconds,
+                    (large.firstWriteSeconds - large.countedSeconds) / (small.firstWriteSeconds - small.countedSeconds));
     }
-    const bool ok = floor.ok && floorTwo.ok && batchOne.ok && batchTwo.ok && desktop.ok;
+    const bool ok = floor.ok && floorTwo.ok && batchOne.ok && batchTwo.ok && desktop.ok && manyOk;
     return ok ? 0 : 1;
 }

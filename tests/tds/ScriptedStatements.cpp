@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <ranges>
 
 namespace {
 
@@ -122,24 +123,57 @@ private:
         if (resolve(name) == ObjectKind::None)
             throw SqlFailure{208, 16, QStringLiteral("Invalid object name '%1'.").arg(unquoted(name))};
     }
-    // In the order the rows are stored; the first `most` of them.
-    std::vector<size_t> matchingRows(const std::optional<Condition>& condition, size_t most = SIZE_MAX) const
+    // A WHERE clause: its condition, and the bounds a seek may use.
+    struct Filter {
+        std::optional<Condition> condition;
+        std::vector<ColumnBound> bounds;
+    };
+    // The rows a table stored in key order can hold for `filter`: those its
+    // bounds on the key leave, found by binary search as SQL Server seeks.
+    std::pair<size_t, size_t> keyRange(const Filter& filter) const
+    {
+        size_t begin = 0, end = table_.rowCount();
+        // An empty table is not sought: the scan would evaluate no bound.
+        if (!table_.storedInKeyOrder || table_.key.size() != 1 || end == 0)
+            return {begin, end};
+        const std::optional<size_t> key = scope_.column(table_.key.front());
+        for (const ColumnBound& bound : filter.bounds) {
+            if (bound.column != *key)
+                continue;
+            const QVariant value = bound.value.value(0);  // the same for every row
+            if (value.isNull())
+                return {0, 0};  // nothing compares true with NULL
+            const auto order = [&](size_t r) { return *Compared(cell(r, *key), table_.columnType(*key), value, bound.value.type); };
+            // Rows [0, equal) order before the value, [equal, after) with it, the rest after it.
+            const size_t equal = *std::ranges::partition_point(std::views::iota(size_t(0), table_.rowCount()),
+                                                               [&](size_t r) { return order(r) < 0; });
+            const size_t after = *std::ranges::partition_point(std::views::iota(equal, table_.rowCount()),
+                                                               [&](size_t r) { return order(r) == 0; });
+            begin = std::max(begin, bound.less ? size_t(0) : bound.equal ? equal : after);
+            end = std::min(end, bound.greater ? table_.rowCount() : bound.equal ? after : equal);
+        }
+        return {begin, std::max(begin, end)};
+    }
+    // In the order the rows are stored; the first `most` of them. Still the
+    // whole condition decides each row, as a scan would.
+    std::vector<size_t> matchingRows(const Filter& filter, size_t most = SIZE_MAX) const
     {
         std::vector<size_t> rows;
-        for (size_t r = 0; r < table_.rowCount() && rows.size() < most; ++r) {
-            if (!condition || (*condition)(r) == true)
+        const auto [begin, end] = keyRange(filter);
+        for (size_t r = begin; r < end && rows.size() < most; ++r) {
+            if (!filter.condition || (*filter.condition)(r) == true)
                 rows.push_back(r);
         }
         return rows;
     }
-    std::optional<Condition> where(const QString& text)
+    Filter where(const QString& text)
     {
         if (text.isEmpty())
-            return std::nullopt;
+            return {};
         ExpressionParser parser(text, scope_);
         Condition condition = parser.condition();
         parser.expectEnd();
-        return condition;
+        return {condition, parser.bounds()};
     }
 
     Handler select(const QRegularExpressionMatch& m);
@@ -180,7 +214,7 @@ Handler Request::select(const QRegularExpressionMatch& m)
             items.back().type.name = list.word();
     } while (list.acceptPunctuation(QStringLiteral(",")));
     list.expectEnd();
-    const std::optional<Condition> condition = where(m.captured(u"where"));
+    const Filter condition = where(m.captured(u"where"));
     std::vector<std::function<int(size_t, size_t)>> order;
     if (m.hasCaptured(u"order")) {
         ExpressionParser by(m.captured(u"order"), scope_);
@@ -206,7 +240,7 @@ Handler Request::select(const QRegularExpressionMatch& m)
             // A table without a unique index is scanned: the read meets every row's lock.
             std::vector<size_t> touched = rows;
             if (table_.key.empty())
-                touched = matchingRows(std::nullopt);
+                touched = matchingRows({});
             if (std::optional<StatementReply> refused = lockRefused(touched, false))
                 return std::vector<StatementReply>{*refused};
         }
@@ -302,7 +336,7 @@ Handler Request::write(const QRegularExpressionMatch& m)
         assignments.emplace_back(*c, std::move(value));
     } while (set.acceptPunctuation(QStringLiteral(",")));
     set.expectEnd();
-    const std::optional<Condition> condition = where(m.captured(u"where"));
+    const Filter condition = where(m.captured(u"where"));
 
     const QString savepoint = m.captured(u"savepoint");
     return [this, assignments, condition, savepoint] {

@@ -93,10 +93,14 @@ QVariant ScriptedTable::cell(size_t row, size_t column) const
 
 void ScriptedTable::setCell(size_t row, size_t column, const QVariant& value)
 {
-    if (row < data.size())
+    if (row < data.size()) {
         data[row][column] = value;
-    else
+    } else if (countMadeWrites) {
+        ++madeWrites;
+        madeBytesWritten += value.toByteArray().size();
+    } else {
         madeWritten[{row, column}] = value;
+    }
 }
 
 SqlColumn& ScriptedTable::column(const QString& columnName)

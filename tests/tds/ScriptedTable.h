@@ -78,6 +78,11 @@ struct ScriptedTable {
     std::function<SqlRow(size_t)> madeRow;
     size_t madeRows = 0;
     std::map<std::pair<size_t, size_t>, QVariant> madeWritten;  // (row, column): value
+    // Values written to made rows are only counted, their bytes summed, so
+    // that a long run's memory stays flat; such a row reads as made again.
+    bool countMadeWrites = false;
+    size_t madeWrites = 0;
+    qint64 madeBytesWritten = 0;
     // The rows stand in the order of the key's one column: a TOP read in
     // that order, or in none, stops at its last row instead of reading all.
     bool storedInKeyOrder = false;

@@ -130,6 +130,10 @@ void ScriptedTdsServer::Connection::send(const QByteArray& tokens)
 void ScriptedTdsServer::Connection::log(LoggedStatement statement)
 {
     statement.encrypted = encryptedRequest_;
+    if (server_.countLog_) {
+        server_.countLog_(statement);
+        server_.log_.clear();  // the last stays, for its error
+    }
     server_.log_.push_back(std::move(statement));
 }
 
@@ -514,6 +518,12 @@ void ScriptedTdsServer::onRequest(std::function<void(const LoggedStatement&)> ho
 {
     std::lock_guard lock(mutex_);
     hook_ = std::move(hook);
+}
+
+void ScriptedTdsServer::countLogInstead(std::function<void(const LoggedStatement&)> count)
+{
+    std::lock_guard lock(mutex_);
+    countLog_ = std::move(count);
 }
 
 std::vector<TdsLogin> ScriptedTdsServer::logins() const

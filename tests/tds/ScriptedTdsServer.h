@@ -96,6 +96,11 @@ public:
     // on disk then is what a kill at that moment would leave.
     void onRequest(std::function<void(const LoggedStatement&)> hook);
 
+    // Hands each request to `count` as it is logged (under the server's
+    // lock, before its error is known) instead of keeping it: log() then
+    // holds the last one alone, so that a long run's memory stays flat.
+    void countLogInstead(std::function<void(const LoggedStatement&)> count);
+
     ScriptedTable table() const;  // as committed
     std::vector<TdsLogin> logins() const;  // every login received, refused ones too
     std::vector<LoggedStatement> log() const;
@@ -107,12 +112,13 @@ private:
     void listen(std::promise<quint16>& port);
     void serve(qintptr descriptor, int number);
 
-    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the hook, the logins, the log and the traffic
+    mutable std::mutex mutex_;  // guards the table, the failures, the delays, the limit, the hooks, the logins, the log and the traffic
     ScriptedTable table_;
     std::vector<ReadFailure> failures_;
     std::vector<std::pair<QRegularExpression, std::chrono::milliseconds>> delays_;
     qint64 valueLimit_ = std::numeric_limits<qint64>::max();
     std::function<void(const LoggedStatement&)> hook_;
+    std::function<void(const LoggedStatement&)> countLog_;
     std::vector<TdsLogin> logins_;
     std::vector<LoggedStatement> log_;
     std::vector<ConnectionTraffic> traffic_;

@@ -143,9 +143,12 @@ SqlColumn ExpressionParser::type()
 
 Condition ExpressionParser::condition()
 {
+    ++depth_;
     std::vector<Condition> terms{conjunction()};
     while (accept(QStringLiteral("or")))
         terms.push_back(conjunction());
+    if (--depth_ == 0 && terms.size() > 1)
+        bounds_.clear();
     return combined(terms, true);
 }
 
@@ -189,7 +192,11 @@ Condition ExpressionParser::predicate()
         expect(QStringLiteral(")"));
         return inner;
     }
+    const size_t leftBegin = at_;
+    const size_t columnsBefore = columnsRead_;
     const Expression left = expression();
+    const bool leftBare = lastColumn_.begin == leftBegin && lastColumn_.end == at_;
+    const size_t leftColumn = lastColumn_.index;
     if (accept(QStringLiteral("is"))) {
         const bool negated = accept(QStringLiteral("not"));
         if (!accept(QStringLiteral("null")))
@@ -213,10 +220,19 @@ Condition ExpressionParser::predicate()
     } else {
         throw syntaxError(peek().text);
     }
+    const size_t rightBegin = at_;
+    const size_t columnsBetween = columnsRead_;
     const Expression right = expression();
     if (const std::optional<SqlFailure> error = ComparisonError(left.type, right.type))
         throw *error;
     ComparisonCollation(left.type, right.type);  // a conflict fails when compiled
+    // A bound only where the column stands alone and the other side reads no column.
+    if (depth_ == 1 && (less != greater || equal)) {
+        if (leftBare && columnsRead_ == columnsBetween)
+            bounds_.push_back({leftColumn, less, equal, greater, right});
+        else if (lastColumn_.begin == rightBegin && lastColumn_.end == at_ && columnsBetween == columnsBefore)
+            bounds_.push_back({lastColumn_.index, greater, equal, less, left});
+    }
     return [left, right, less, equal, greater](size_t row) -> std::optional<bool> {
         const std::optional<int> order = Compared(left.value(row), left.type, right.value(row), right.type);
         if (!order)
@@ -308,6 +324,7 @@ Expression ExpressionParser::primary()
 
 Expression ExpressionParser::column(const QString& name)
 {
+    const size_t begin = at_ - 1;  // the name's first part is taken
     QString last = name;
     while (acceptPunctuation(QStringLiteral(".")))  // a qualified name: its last part names the column
         last = word();
@@ -315,6 +332,8 @@ Expression ExpressionParser::column(const QString& name)
     if (!c)
         throw SqlFailure{207, 16, QStringLiteral("Invalid column name '%1'.").arg(last)};
     const size_t index = *c;
+    ++columnsRead_;
+    lastColumn_ = {begin, at_, index};
     const ExpressionScope& scope = scope_;
     return {scope_.columnType(index), [&scope, index](size_t row) { return scope.cell(row, index); }};
 }

@@ -15,6 +15,14 @@ struct Expression {
 // SQL's three-valued truth: nullopt is UNKNOWN.
 using Condition = std::function<std::optional<bool>(size_t row)>;
 
+// A term of a condition's outermost AND comparing a bare column with a value
+// the same for every row: what lets a table stored in key order be sought.
+struct ColumnBound {
+    size_t column;
+    bool less, equal, greater;  // which orders of the column's value against `value` make the term true
+    Expression value;
+};
+
 // What expressions are evaluated against.
 struct ExpressionScope {
     std::function<std::optional<size_t>(const QString& name)> column;  // by name, unquoted
@@ -35,6 +43,8 @@ public:
 
     Expression expression();
     Condition condition();
+    // After condition(): its bounds; none when its outermost operator is OR.
+    const std::vector<ColumnBound>& bounds() const { return bounds_; }
     // One term of ORDER BY: the rows' order by it, NULL first, or last when descending.
     std::function<int(size_t left, size_t right)> ordering();
     // The next word, if it is this keyword (case-insensitive); consumed.
@@ -66,4 +76,11 @@ private:
     std::vector<Token> tokens_;
     size_t at_ = 0;
     const ExpressionScope& scope_;
+    int depth_ = 0;  // of the condition being parsed, 1 the outermost
+    std::vector<ColumnBound> bounds_;
+    // The last bare column parsed: its tokens [begin, end) and its index.
+    struct {
+        size_t begin = 0, end = 0, index = 0;
+    } lastColumn_;
+    size_t columnsRead_ = 0;  // column references parsed so far
 };

@@ -208,6 +208,34 @@ private slots:
                  qPrintable(query.lastError().text()));
     }
 
+    // A table stored in key order is sought by the key's bounds, yet every
+    // row it returns must still meet the whole condition, as in a scan.
+    void seekInKeyOrderReturnsWhatAScanWould()
+    {
+        ScriptedTable table;
+        for (int i = 0; i < 6; ++i)
+            table.addRow({QStringLiteral("r%1").arg(i), QByteArray("BM"), std::nullopt});
+        table.storedInKeyOrder = true;
+        ScriptedTdsServer server(table);
+        Client client(server.port());
+        const auto names = [&](const QString& where, const QVariantList& parameters = {}) {
+            return client.rows(QStringLiteral("select BCE01 from BAC1 where ") + where, parameters).join(u' ');
+        };
+
+        QCOMPARE(names(QStringLiteral("id = ? and BCE01 = ?"), {3, QStringLiteral("r2")}), QStringLiteral("r2"));
+        QCOMPARE(names(QStringLiteral("id = ? and BCE01 = ?"), {3, QStringLiteral("r1")}), QString());
+        QCOMPARE(names(QStringLiteral("? < id and id <= 5"), {2}), QStringLiteral("r2 r3 r4"));
+        QCOMPARE(names(QStringLiteral("id = 3 or id = 5")), QStringLiteral("r2 r4"));
+        QCOMPARE(names(QStringLiteral("id <> 3 and id >= 2")), QStringLiteral("r1 r3 r4 r5"));
+        QCOMPARE(names(QStringLiteral("id = ?"), {QVariant(QMetaType::fromType<int>())}), QString());
+        QCOMPARE(client.rows(QStringLiteral("select top (2) id from BAC1 where id > ? order by id"), {4}).join(u' '),
+                 QStringLiteral("5 6"));
+        // The write meets its row through the same seek.
+        const QString write = QString(writeStatement).replace(QStringLiteral("WHERE [id] = ?"), QStringLiteral("WHERE [id] = ? AND BCE01 = 'r0'"));
+        QCOMPARE(client.value(write, {QByteArray("x"), 2}).toInt(), 0);
+        QCOMPARE(client.value(write, {QByteArray("x"), 1}).toInt(), 1);
+    }
+
     void unknownStatementFailsNamingIt()
     {
         ScriptedTdsServer server;
