@@ -308,9 +308,10 @@ std::optional<QByteArray> ResultSet::fetch(const std::vector<QVariant>& key, con
     QVariantList parameters;
     const QString condition = rowCondition(key, parameters);
     const auto select = [&](Dialect::RowLock lock) {
-        return session_.select(
+        std::vector<Session::Rows> results = session_.run(
             session_.dialect().fetchStatement(*table_, QuoteIdentifier(table_->columns[field.column].name), condition, lock),
             parameters);
+        return results.empty() ? Session::Rows{} : std::move(results.front());
     };
     // Without a key the server scans for the row: rows other clients hold
     // locked are passed first, and waited for only when ours is among them.

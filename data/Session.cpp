@@ -1,6 +1,7 @@
 #include "data/Session.h"
 
 #include "data/DatabaseFolder.h"
+#include "data/OdbcDirect.h"
 #include "data/SqlError.h"
 #include "data/SqlServerDialect.h"
 #include "data/SqliteDialect.h"
@@ -73,8 +74,7 @@ QString dbmsName(const QSqlDatabase& database)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()));
 }
 
-std::unique_ptr<Dialect> openOdbc(const QString& connectionName, const ConnectionSettings& settings,
-                                  const OdbcDriverProfile& odbc)
+void openOdbc(const QString& connectionName, const ConnectionSettings& settings, const OdbcDriverProfile& odbc)
 {
     const std::optional<QString> text = odbc.driverConnectionString(settings);
     if (!text)
@@ -88,9 +88,6 @@ std::unique_ptr<Dialect> openOdbc(const QString& connectionName, const Connectio
     database.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
     if (!database.open())
         throw SqlError(database.lastError());
-    if (dbmsName(database).startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive))
-        return std::make_unique<SqliteDialect>();
-    return std::make_unique<SqlServerDialect>();
 }
 
 } // namespace
@@ -107,8 +104,18 @@ Session::~Session()
 std::unique_ptr<Session> Session::open(const ConnectionSettings& settings, const OdbcDriverProfile& odbc)
 {
     std::unique_ptr<Session> session(new Session(newConnectionName()));
-    session->dialect_ = NamesEmbeddedServer(settings.DataSource, odbc) ? openEmbedded(session->connectionName_, settings)
-                                 : openOdbc(session->connectionName_, settings, odbc);
+    if (NamesEmbeddedServer(settings.DataSource, odbc)) {
+        session->dialect_ = openEmbedded(session->connectionName_, settings);
+    } else {
+        openOdbc(session->connectionName_, settings, odbc);
+        const QSqlDatabase database = session->database();
+        if (dbmsName(database).startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive)) {
+            session->dialect_ = std::make_unique<SqliteDialect>();
+        } else {
+            session->dialect_ = std::make_unique<SqlServerDialect>();
+            session->directOdbc_ = odbcConnection(database);
+        }
+    }
     session->commits_ = std::make_unique<CommitGroup>(*session, *session->dialect_);
     session->dialect_->prepareSession(*session, settings);
     return session;
@@ -136,10 +143,11 @@ QSqlQuery Session::execute(const QString& statement, const QVariantList& paramet
     return query;
 }
 
-Session::Rows Session::select(const QString& statement, const QVariantList& parameters)
+namespace {
+
+Statements::Rows readRows(QSqlQuery& query)
 {
-    QSqlQuery query = execute(statement, parameters);
-    Rows rows{query.record(), {}};
+    Statements::Rows rows{query.record(), {}};
     while (query.next()) {
         std::vector<QVariant>& row = rows.values.emplace_back();
         row.reserve(rows.record.count());
@@ -151,6 +159,29 @@ Session::Rows Session::select(const QString& statement, const QVariantList& para
     if (query.lastError().isValid())
         throw SqlError(query.lastError());
     return rows;
+}
+
+} // namespace
+
+Session::Rows Session::select(const QString& statement, const QVariantList& parameters)
+{
+    QSqlQuery query = execute(statement, parameters);
+    return readRows(query);
+}
+
+std::vector<Session::Rows> Session::run(const QString& statement, const QVariantList& parameters)
+{
+    if (directOdbc_ && OdbcDirectBinds(parameters))
+        return RunOdbcDirect(directOdbc_, statement, parameters);
+    QSqlQuery query = execute(statement, parameters);
+    std::vector<Rows> results;
+    do {
+        if (query.isSelect())
+            results.push_back(readRows(query));
+    } while (query.nextResult());
+    if (query.lastError().isValid())
+        throw SqlError(query.lastError());
+    return results;
 }
 
 void Session::beginTransaction()

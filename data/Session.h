@@ -27,6 +27,7 @@ public:
 
     QSqlQuery execute(const QString& statement, const QVariantList& parameters = {}) override;
     Rows select(const QString& statement, const QVariantList& parameters = {}) override;
+    std::vector<Rows> run(const QString& statement, const QVariantList& parameters) override;
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
@@ -36,6 +37,9 @@ private:
     QSqlDatabase database() const;
 
     QString connectionName_;
+    // The ODBC connection handle of a SQL Server session, for statements run
+    // straight on it; null otherwise.
+    void* directOdbc_ = nullptr;
     std::unique_ptr<Dialect> dialect_;
     std::unique_ptr<CommitGroup> commits_;
 };

@@ -435,21 +435,10 @@ qint64 SqlServerDialect::updateRow(Statements& session, const TableSchema& table
                                              "SELECT COUNT(*) AS rows_written FROM @written")
                                   .arg(rowSavepoint, QuoteIdentifier(table.name), assignments, condition);
     try {
-        QSqlQuery update = session.execute(statement, parameters);
-        do {
-            if (update.isSelect() && update.record().indexOf(QStringLiteral("rows_written")) == 0 && update.next()) {
-                const qint64 written = update.value(0).toLongLong();
-                // Read to its end: a statement closed with its end unread is
-                // cancelled, one more round trip to the server.
-                while (update.nextResult()) {
-                }
-                if (update.lastError().isValid())
-                    throw SqlError(update.lastError());
-                return written;
-            }
-        } while (update.nextResult());
-        if (update.lastError().isValid())
-            throw SqlError(update.lastError());
+        for (const Statements::Rows& result : session.run(statement, parameters)) {
+            if (result.record.indexOf(QStringLiteral("rows_written")) == 0 && !result.values.empty())
+                return result.values.front()[0].toLongLong();
+        }
         throw EDatabaseError(QStringLiteral("The server did not say how many rows the update wrote"));
     } catch (const EDatabaseError& failure) {
         throw undoFailedUpdate(session, table, failure);

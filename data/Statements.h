@@ -23,6 +23,11 @@ public:
     // when the next statement runs (FreeTDS and Microsoft's drivers refuse
     // a second statement while one has rows to give).
     virtual Rows select(const QString& statement, const QVariantList& parameters = {}) = 0;
+    // Runs a statement run once per value (a value's read, its write) and
+    // reads every result it gives to its end. To SQL Server it goes as one
+    // request (see OdbcDirect.h), its integers and bytes as select gives
+    // them and any other column as text.
+    virtual std::vector<Rows> run(const QString& statement, const QVariantList& parameters) = 0;
 
     // A transaction through the driver (autocommit off, then SQLEndTran),
     // as ODBC asks of applications; each throws EDatabaseError. After a

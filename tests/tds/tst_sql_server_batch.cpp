@@ -727,6 +727,8 @@ private slots:
         for (const RowAccess& a : accesses) {
             QVERIFY2(condition.match(a.condition).hasMatch(), qPrintable(a.condition + u'\n' + run.context));
             QCOMPARE(a.table, QStringLiteral("[BAC1]"));
+            // One request each: a statement prepared would cost two.
+            QCOMPARE(a.statement->kind, QStringLiteral("sp_executesql"));
             if (!a.write)
                 continue;
             ++writes;

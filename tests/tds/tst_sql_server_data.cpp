@@ -1,6 +1,8 @@
 // The data layer against a server that answers as SQL Server does, through
 // the real FreeTDS driver: large values come whole, read errors are errors.
+#include "data/OdbcDriverProfile.h"
 #include "data/ResultSet.h"
+#include "data/Session.h"
 #include "data/UDataModule.h"
 #include "tests/tds/ScriptedTdsServer.h"
 #include "tests/tds/TdsStatementLog.h"
@@ -19,6 +21,13 @@ void ConnectTo(TDataModule1& module, quint16 port)
     module.Password = QStringLiteral("x");
     module.InitialCatalog = QStringLiteral("pictures");
     module.ConnectOrThrow();
+}
+
+std::unique_ptr<Session> OpenSession(quint16 port)
+{
+    return Session::open({QStringLiteral("127.0.0.1,%1").arg(port), QStringLiteral("sa"), QStringLiteral("x"),
+                          QStringLiteral("pictures")},
+                         OdbcDriverProfile::SqlServer());
 }
 
 } // namespace
@@ -281,6 +290,91 @@ private slots:
         const std::vector<Bac1Row> rows = server.table().rows();
         QVERIFY2(rows[0].bac02 != rows[1].bac02 && rows[0].bac02->startsWith("written") && rows[1].bac02->startsWith("written"),
                  qPrintable(DumpLog(server.log())));
+    }
+
+    // The statements run once per value go in one request each, their
+    // parameters declared and valued as the other statements' are, their
+    // results read as those are.
+    void valueStatementsCarryParametersAsTheOthersDo_data()
+    {
+        QTest::addColumn<QVariant>("parameter");
+        QTest::newRow("int") << QVariant(-7);
+        QTest::newRow("int NULL") << QVariant(QMetaType::fromType<int>());
+        QTest::newRow("smallint") << QVariant(qint16(-300));
+        QTest::newRow("bigint") << QVariant(qint64(1) << 40);
+        QTest::newRow("bytes") << QVariant(QByteArray("\0\xff" "BM", 4));
+        QTest::newRow("no bytes") << QVariant(QByteArray(""));
+        QTest::newRow("bytes NULL") << QVariant(QMetaType::fromType<QByteArray>());
+        QTest::newRow("decimal as text") << QVariant(QStringLiteral("-12.50"));
+    }
+    void valueStatementsCarryParametersAsTheOthersDo()
+    {
+        QFETCH(QVariant, parameter);
+        ScriptedTable table;
+        table.addRow({QStringLiteral("r"), QByteArray("BM"), std::nullopt});
+        ScriptedTdsServer server(table);
+        const std::unique_ptr<Session> session = OpenSession(server.port());
+        const QString statement = QStringLiteral("select top (1) ? from BAC1");
+        const Statements::Rows selected = session->select(statement, {parameter});
+        const std::vector<Statements::Rows> run = session->run(statement, {parameter});
+
+        const std::vector<LoggedStatement> log = server.log();
+        const auto last = [&](const QString& kind) {
+            return std::find_if(log.rbegin(), log.rend(), [&](const LoggedStatement& s) { return s.kind == kind; });
+        };
+        QVERIFY2(last(QStringLiteral("sp_prepexec")) != log.rend() && last(QStringLiteral("sp_executesql")) != log.rend(),
+                 qPrintable(DumpLog(log)));
+        const LoggedStatement& viaSelect = *last(QStringLiteral("sp_prepexec"));
+        const LoggedStatement& viaRun = *last(QStringLiteral("sp_executesql"));
+        // One request: nothing prepared is left to free.
+        QCOMPARE(&viaRun, &log.back());
+        QCOMPARE(viaRun.declaration, viaSelect.declaration);
+        QCOMPARE(viaRun.parameters.size(), size_t(1));
+        QCOMPARE(viaRun.parameters[0].type, viaSelect.parameters[0].type);
+        QCOMPARE(viaRun.parameters[0].value, viaSelect.parameters[0].value);
+        QCOMPARE(run.size(), size_t(1));
+        QCOMPARE(run[0].values, selected.values);
+        QCOMPARE(run[0].values[0][0].metaType(), selected.values[0][0].metaType());
+    }
+
+    // A failure while the results of a value's statement are read fails
+    // it, as it fails any other: with the server's text, and as a lock
+    // conflict when it is one; never as rows cut short.
+    void valueStatementFailsAsTheOthersDo_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("error");
+        QTest::newRow("lock timeout at once") << 0 << 1222;
+        QTest::newRow("deadlock after a row") << 1 << 1205;
+        QTest::newRow("corrupt page after a row") << 1 << 824;
+    }
+    void valueStatementFailsAsTheOthersDo()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, error);
+        ScriptedTable table;
+        for (int i = 0; i < 3; ++i)
+            table.addRow({QStringLiteral("r%1").arg(i), QByteArray("BM"), std::nullopt});
+        ScriptedTdsServer server(table);
+        server.failReadsAfterRows(QStringLiteral("from BAC1 where BCE01"), rows,
+                                  {error, 13, QStringLiteral("Failure %1 of this test.").arg(error)});
+        const std::unique_ptr<Session> session = OpenSession(server.port());
+        const QString statement = QStringLiteral("select DATALENGTH(BAC02), BAC02 from BAC1 where BCE01 > ?");
+        const auto failure = [&](auto&& call) -> std::optional<EDatabaseError> {
+            try {
+                call();
+            } catch (const EDatabaseError& e) {
+                return e;
+            }
+            return std::nullopt;
+        };
+        const std::optional<EDatabaseError> viaSelect = failure([&] { session->select(statement, {QByteArray("r")}); });
+        const std::optional<EDatabaseError> viaRun = failure([&] { session->run(statement, {QByteArray("r")}); });
+        QVERIFY2(viaSelect && viaRun, qPrintable(DumpLog(server.log())));
+        QCOMPARE(QString::fromUtf8(viaRun->what()), QString::fromUtf8(viaSelect->what()));
+        QVERIFY(QString::fromUtf8(viaRun->what()).contains(QStringLiteral("Failure %1 of this test.").arg(error)));
+        QCOMPARE(viaRun->lockConflict(), error != 824);
+        QCOMPARE(viaSelect->lockConflict(), error != 824);
     }
 
 private:
