@@ -7,8 +7,8 @@
 #include "batch/Console.h"
 #include "batch/OutputPaths.h"
 #include "batch/Password.h"
-#include "batch/PipelinedRun.h"
 #include "batch/Progress.h"
+#include "batch/SessionsRun.h"
 #include "job/RestoreRun.h"
 #include "job/RunReport.h"
 #include "batch/Summary.h"
@@ -89,7 +89,7 @@ int Summarized(Job& job, Summary summary)
 }
 
 // The run with its progress and summary.
-int Convert(TDataModule1& dataModule, const BatchOptions& options)
+int Convert(TDataModule1& dataModule, const OdbcDriverProfile& odbc, const BatchOptions& options)
 {
     // A backup or report that cannot be written stops the run before any write.
     std::optional<BackupFolder> backup;
@@ -104,9 +104,10 @@ int Convert(TDataModule1& dataModule, const BatchOptions& options)
     QElapsedTimer clock;
     clock.start();
     Progress progress(stderr, total, console::IsTerminal(stderr));
-    PipelinedRun run(dataModule, options.jobs, options.dryRun, console::CatchStopRequests(),
-                     [&progress] { progress.valueDone(); }, [&progress](int values) { progress.valuesUndone(values); },
-                     logs.empty() ? nullptr : &logs);
+    SessionsRun run(dataModule, odbc, [&](TDataModule1& session) { Connect(session, options.certificate); },
+                    {options.sessions, options.jobs, options.dryRun}, console::CatchStopRequests(),
+                    [&progress] { progress.valueDone(); }, [&progress](int values) { progress.valuesUndone(values); },
+                    logs.empty() ? nullptr : &logs);
     return Summarized(run, [&](RunEnd end, int exitCode) {
         progress.finish();
         return PrintResult(SummaryText(run.tallies(), options.dryRun, end, double(clock.elapsed()) / 1000, run.retries()),
@@ -144,6 +145,7 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
     // A reader gone from a pipe is an error to report, not a silent death.
     console::IgnoreBrokenPipes();
     BatchOptions options;
+    OdbcDriverProfile profile;  // outlives every session of the run
     std::optional<TDataModule1> dataModule;
     try {
         options = ParseCommandLine(arguments);
@@ -151,7 +153,6 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
             return PrintResult(HelpText(), BatchMain::tr("cannot write the help to standard output: %1"), 0);
         if (options.version)
             return PrintResult(VersionText(), BatchMain::tr("cannot write the version to standard output: %1"), 0);
-        OdbcDriverProfile profile;
         try {
             // Only the SQL Server profile knows how to check certificates.
             profile = options.certificate.verify ? OdbcDriverProfile::SqlServer(options.certificate) : odbc;
@@ -170,7 +171,7 @@ int RunBatch(const QStringList& arguments, const OdbcDriverProfile& odbc)
         return kBadUsage;
     }
     try {
-        return options.restore.isEmpty() ? Convert(*dataModule, options) : Restore(*dataModule, options);
+        return options.restore.isEmpty() ? Convert(*dataModule, profile, options) : Restore(*dataModule, options);
     } catch (const std::exception& error) {
         return Failed(error);
     }

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kMostJobs = 256;
+constexpr int kMostSessions = 16;
 constexpr int kHelpWidth = 79;
 
 struct CommandLine {
@@ -36,10 +37,18 @@ struct Options {
                                               "total bytes.")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
                             CommandLine::tr("Encode up to N pictures at once (default: the number of cores, %1 here). "
-                                            "Reading and writing stay in row order; the bytes written do not depend "
-                                            "on N; memory holds about N + 1 pictures.")
+                                            "Each session reads and writes in row order; the bytes written do not "
+                                            "depend on N; memory holds about N + 1 pictures.")
                                 .arg(QThread::idealThreadCount()),
                             QStringLiteral("N")};
+    QCommandLineOption sessions{QStringLiteral("sessions"),
+                                CommandLine::tr("Connect to SQL Server N times, each session converting its own range "
+                                                "of the key of BAC1 in transactions of its own, so that one's wait "
+                                                "for the network is another's transfer (default: %1; no more than "
+                                                "--jobs). One session where BAC1 has no key to take ranges of, and "
+                                                "on an embedded server.")
+                                    .arg(kDefaultSessions),
+                                QStringLiteral("N")};
     QCommandLineOption verifyCertificate{
         QStringLiteral("verify-certificate"),
         CommandLine::tr("Check the SQL Server's TLS certificate: it must be signed by a trusted CA and name the server "
@@ -73,7 +82,8 @@ struct Options {
 
     QList<QCommandLineOption> all() const
     {
-        return {server, user, database, dryRun, jobs, verifyCertificate, caFile, backup, restore, report, version, help};
+        return {server,  user,    database, dryRun, jobs,    sessions,
+                verifyCertificate, caFile, backup, restore, report, version, help};
     }
 };
 
@@ -97,6 +107,19 @@ QString Required(const QCommandLineParser& parser, const QCommandLineOption& opt
     const QString value = TrimmedSetting(parser.value(option));
     if (value.isEmpty())
         throw UsageError(CommandLine::tr("--%1 is required").arg(option.names().front()));
+    return value;
+}
+
+// The option's value, a whole number from 1 to `most`; throws UsageError.
+int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int most)
+{
+    bool number = false;
+    const int value = parser.value(option).toInt(&number);
+    if (!number || value < 1 || value > most)
+        throw UsageError(CommandLine::tr("--%1 wants a whole number from 1 to %2, not \"%3\"")
+                             .arg(option.names().front())
+                             .arg(most)
+                             .arg(parser.value(option)));
     return value;
 }
 
@@ -185,15 +208,9 @@ BatchOptions ParseCommandLine(const QStringList& arguments)
         throw UsageError(CommandLine::tr("--restore takes neither --backup nor --report"));
     if (options.dryRun && !options.backup.isEmpty())
         throw UsageError(CommandLine::tr("a dry run replaces nothing, so --backup has nothing to keep"));
-    options.jobs = QThread::idealThreadCount();
-    if (parser.isSet(known.jobs)) {
-        bool number = false;
-        options.jobs = parser.value(known.jobs).toInt(&number);
-        if (!number || options.jobs < 1 || options.jobs > kMostJobs)
-            throw UsageError(CommandLine::tr("--jobs wants a whole number from 1 to %1, not \"%2\"")
-                                 .arg(kMostJobs)
-                                 .arg(parser.value(known.jobs)));
-    }
+    options.jobs = parser.isSet(known.jobs) ? WholeNumber(parser, known.jobs, kMostJobs) : QThread::idealThreadCount();
+    if (parser.isSet(known.sessions))
+        options.sessions = WholeNumber(parser, known.sessions, kMostSessions);
     options.certificate = ParseCertificateCheck(parser, known);
     return options;
 }

@@ -37,7 +37,8 @@ void ParallelEncoder::abandon()
 
 PipelinedRun::PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
                            std::function<void()> valueDone, std::function<void(int values)> valuesUndone,
-                           ValueLog* log)
-    : encoder_(jobs), walk_(dataModule, encoder_, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone), log})
+                           ValueLog* log, KeyRange range)
+    : encoder_(jobs),
+      walk_(dataModule, encoder_, {dryRun, &stop, std::move(valueDone), std::move(valuesUndone), log, std::move(range)})
 {
 }

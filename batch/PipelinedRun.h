@@ -35,7 +35,7 @@ class PipelinedRun {
 public:
     PipelinedRun(TDataModule1& dataModule, int jobs, bool dryRun, const std::atomic<bool>& stop,
                  std::function<void()> valueDone, std::function<void(int values)> valuesUndone = {},
-                 ValueLog* log = nullptr);
+                 ValueLog* log = nullptr, KeyRange range = {});
 
     // Throws the first failure, naming its row and column; values committed
     // before it stay converted.

@@ -100,6 +100,16 @@ public:
     // in the order of `order`.
     virtual QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
                                   const QString& order, int rows) const = 0;
+    // The keys (`keyParts`, each as the pages select it) that split the
+    // table's rows in the order of `order` into `parts` ranges of about as
+    // many rows, ascending; fewer for a table of fewer rows. nullopt on an
+    // engine where several sessions would only wait for each other.
+    virtual std::optional<std::vector<std::vector<QVariant>>> keyBounds(Statements&, const TableSchema&,
+                                                                        const QStringList& /*keyParts*/,
+                                                                        const QString& /*order*/, int /*parts*/) const
+    {
+        return std::nullopt;
+    }
     // What a new large value is written through in an assignment.
     virtual QString blobPlaceholder() const = 0;
     // Runs "update ... set <assignments> where <condition>" on at most one row;

@@ -23,20 +23,33 @@ QString rowLost()
     return QStringLiteral("Row cannot be located for updating. Some values may have been changed since it was last read.");
 }
 
+// Rows can be read after the last one read only where a key tells each
+// apart and the server orders it as it compares the value read.
+bool pagedInKeyOrder(const TableSchema& table)
+{
+    return table.unique && !table.key.empty() &&
+           std::all_of(table.key.begin(), table.key.end(), [](const KeyPart& p) { return p.ordered; });
+}
+
 } // namespace
 
-std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owner, const QString& statement)
+std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owner, const QString& statement,
+                                           const KeyRange& range)
 {
     std::unique_ptr<ResultSet> result(new ResultSet(session, owner));
+    const bool limited = !range.from.empty() || !range.until.empty();
     if (const std::optional<SimpleSelect> select = ParseSimpleSelect(statement)) {
         const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
         if (table && !table->key.empty() && result->layOut(*select, *table)) {
-            if (table->unique && std::all_of(table->key.begin(), table->key.end(), [](const KeyPart& p) { return p.ordered; })) {
-                result->paging_ = Paging{select->where, {}, false};
+            if (pagedInKeyOrder(*table)) {
+                result->paging_ = Paging{select->where, range, {}, false};
                 result->readPage();
                 result->eof_ = result->rows_.empty();
                 return result;
             }
+            if (limited)
+                throw result->failure(QStringLiteral("The rows of table %1 cannot be taken in ranges of its key")
+                                          .arg(table->name.join(u'.')));
             // Rows that only all their columns tell apart, or whose key the
             // server may order otherwise than it compares the value read,
             // cannot be read after the last one read: all are held.
@@ -48,8 +61,36 @@ std::unique_ptr<ResultSet> ResultSet::open(Session& session, const QString& owne
             return result;
         }
     }
+    if (limited)
+        throw result->failure(QStringLiteral("The rows of \"%1\" cannot be taken in ranges of a key").arg(statement));
     result->fill(statement);
     return result;
+}
+
+std::optional<std::vector<KeyRange>> ResultSet::split(Session& session, const QString& statement, int parts)
+{
+    const std::optional<SimpleSelect> select = ParseSimpleSelect(statement);
+    if (!select)
+        return std::nullopt;
+    const std::optional<TableSchema> table = session.dialect().describeTable(session, select->table);
+    if (!table || !pagedInKeyOrder(*table))
+        return std::nullopt;
+    QStringList keyParts;
+    QStringList order;
+    for (const KeyPart& part : table->key) {
+        keyParts << part.selected;
+        order << part.compared;
+    }
+    std::optional<std::vector<std::vector<QVariant>>> bounds =
+        session.dialect().keyBounds(session, *table, keyParts, order.join(QStringLiteral(", ")), parts);
+    if (!bounds)
+        return std::nullopt;
+    std::vector<KeyRange> ranges(1);
+    for (std::vector<QVariant>& key : *bounds) {
+        ranges.back().until = key;
+        ranges.push_back({std::move(key), {}});
+    }
+    return ranges;
 }
 
 bool ResultSet::layOut(const SimpleSelect& select, const TableSchema& table)
@@ -104,11 +145,11 @@ bool ResultSet::readPage()
     if (!paging_ || paging_->complete)
         return false;
     QVariantList parameters;
-    QStringList conditions;
-    if (!paging_->where.isEmpty())
-        conditions << QStringLiteral("(%1)").arg(paging_->where);
+    QStringList conditions = this->conditions(parameters);
     if (!paging_->after.empty())
-        conditions << afterLastKey(parameters);
+        conditions << keyCondition(paging_->after, Bound::After, parameters);
+    else if (!paging_->range.from.empty())
+        conditions << keyCondition(paging_->range.from, Bound::From, parameters);
     QStringList order;
     for (const KeyPart& part : table_->key)
         order << part.compared;
@@ -129,22 +170,37 @@ bool ResultSet::readPage()
     return true;
 }
 
-// The rows after the last key read, in key order, in a form an index on the
-// key can seek: a >= x and (a > x or b >= y and (b > y or c > z)).
-QString ResultSet::afterLastKey(QVariantList& parameters) const
+// The statement's own condition and the end of the range.
+QStringList ResultSet::conditions(QVariantList& parameters) const
 {
+    QStringList conditions;
+    if (!paging_->where.isEmpty())
+        conditions << QStringLiteral("(%1)").arg(paging_->where);
+    if (!paging_->range.until.empty())
+        conditions << keyCondition(paging_->range.until, Bound::Before, parameters);
+    return conditions;
+}
+
+// The rows after `key` (or from it, or before it) in key order, in a form an
+// index on the key can seek: a >= x and (a > x or b >= y and (b > y or c > z)).
+QString ResultSet::keyCondition(const std::vector<QVariant>& key, Bound bound, QVariantList& parameters) const
+{
+    const QString beyond = bound == Bound::Before ? QStringLiteral("<") : QStringLiteral(">");
     const int parts = int(table_->key.size());
     QString condition;
     for (int i = parts - 1; i >= 0; --i) {
         const KeyPart& part = table_->key[i];
-        const QString after = QStringLiteral("%1 > %2").arg(part.compared, part.placeholder);
-        condition = i == parts - 1 ? after
-                                   : QStringLiteral("%1 >= %2 and (%3 or %4)").arg(part.compared, part.placeholder, after, condition);
+        const QString strictly = QStringLiteral("%1 %2 %3").arg(part.compared, beyond, part.placeholder);
+        const QString orEqual = QStringLiteral("%1 %2= %3").arg(part.compared, beyond, part.placeholder);
+        if (i < parts - 1)
+            condition = QStringLiteral("%1 and (%2 or %3)").arg(orEqual, strictly, condition);
+        else
+            condition = bound == Bound::From ? orEqual : strictly;
     }
     for (int i = 0; i < parts; ++i) {
-        parameters << paging_->after[i];
+        parameters << key[i];
         if (i + 1 < parts)
-            parameters << paging_->after[i];
+            parameters << key[i];
     }
     return condition;
 }
@@ -154,8 +210,12 @@ int ResultSet::rowCount()
     if (!paging_ || paging_->complete)
         return heldEnd();
     if (!counted_) {
-        const QString where = paging_->where.isEmpty() ? QString() : QStringLiteral(" where ") + paging_->where;
-        counted_ = session_.select(QStringLiteral("select count(*) from %1%2").arg(QuoteIdentifier(table_->name), where))
+        QVariantList parameters;
+        QStringList conditions = this->conditions(parameters);
+        if (!paging_->range.from.empty())
+            conditions << keyCondition(paging_->range.from, Bound::From, parameters);
+        const QString where = conditions.isEmpty() ? QString() : QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
+        counted_ = session_.select(QStringLiteral("select count(*) from %1%2").arg(QuoteIdentifier(table_->name), where), parameters)
                        .values.front()[0]
                        .toInt();
     }

@@ -3,6 +3,7 @@
 #include "data/DataErrors.h"
 #include "data/Dialect.h"
 #include "data/HeldRow.h"
+#include "data/KeyRange.h"
 #include "data/SimpleSelect.h"
 
 #include <QByteArray>
@@ -32,8 +33,14 @@ public:
     // large value come with the rows.
     static constexpr int blobHeadSize = 2;
 
-    // `owner` names the query in error texts.
-    static std::unique_ptr<ResultSet> open(Session& session, const QString& owner, const QString& statement);
+    // `owner` names the query in error texts. A result limited to `range`
+    // must be read a page at a time; throws when it cannot be.
+    static std::unique_ptr<ResultSet> open(Session& session, const QString& owner, const QString& statement,
+                                           const KeyRange& range = {});
+    // `parts` ranges of about as many of the table's rows, together all of
+    // them, for results of `statement`; nullopt where its rows are not read
+    // a page at a time or the engine gains nothing from it.
+    static std::optional<std::vector<KeyRange>> split(Session& session, const QString& statement, int parts);
 
     int rowCount();  // counted by the server while pages remain unread
     bool eof() const { return eof_; }
@@ -93,15 +100,18 @@ private:
     // Where the next page of a result read in key order starts.
     struct Paging {
         QString where;                // the statement's own condition, or empty
+        KeyRange range;               // the rows asked for
         std::vector<QVariant> after;  // key of the last row read; empty before the first page
         bool complete = false;        // every row has been read
     };
+    enum class Bound { After, From, Before };
 
     ResultSet(Session& session, const QString& owner) : session_(session), owner_(owner) {}
     bool layOut(const SimpleSelect& select, const TableSchema& table);
     void fill(const QString& statement);
     bool readPage();  // false when no rows are left
-    QString afterLastKey(QVariantList& parameters) const;
+    QString keyCondition(const std::vector<QVariant>& key, Bound bound, QVariantList& parameters) const;
+    QStringList conditions(QVariantList& parameters) const;
     int heldEnd() const { return first_ + int(rows_.size()); }
     const QVariant& slot(int index) const;
     std::vector<QVariant> currentKey() const;

@@ -19,6 +19,9 @@ public:
                            RowLock lock) const override;
     QString pageStatement(const TableSchema& table, const QString& selectList, const QString& condition,
                           const QString& order, int rows) const override;
+    std::optional<std::vector<std::vector<QVariant>>> keyBounds(Statements& session, const TableSchema& table,
+                                                                const QStringList& keyParts, const QString& order,
+                                                                int parts) const override;
     QString blobPlaceholder() const override;
     qint64 updateRow(Statements& session, const TableSchema& table, const QString& assignments, const QString& condition,
                      const QVariantList& parameters) const override;

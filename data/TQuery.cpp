@@ -27,10 +27,16 @@ ResultSet& TQuery::open() const
     return *result_;
 }
 
-void TQuery::Open(const QString& statement)
+void TQuery::Open(const QString& statement, const KeyRange& range)
 {
     Close();
-    result_ = ResultSet::open(connection_.session(), name_, statement);
+    result_ = ResultSet::open(connection_.session(), name_, statement, range);
+}
+
+std::optional<std::vector<KeyRange>> TQuery::KeyRanges(const QString& statement, int parts)
+{
+    Close();
+    return ResultSet::split(connection_.session(), statement, parts);
 }
 
 void TQuery::Close()

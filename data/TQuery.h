@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/HeldRow.h"
+#include "data/KeyRange.h"
 #include "data/ResultSource.h"
 #include "data/TConnection.h"
 #include "data/TField.h"
@@ -27,7 +28,12 @@ public:
     bool Active() const;
 
     // Runs the statement and moves to its first row; throws EDatabaseError.
-    void Open(const QString& statement);
+    // With a range, only the rows whose key lies in it (see KeyRanges).
+    void Open(const QString& statement, const KeyRange& range = {});
+    // Splits the rows of `statement` in `parts` ranges of its table's key
+    // for Open; nullopt where they cannot be, or this engine gains nothing
+    // from sessions that each take a range.
+    std::optional<std::vector<KeyRange>> KeyRanges(const QString& statement, int parts);
     void Close();  // commits posted rows, discards an unposted edit
 
     void First();

@@ -41,10 +41,10 @@ void TDataModule1::ConnectOrThrow()
     con1.Open(connectionString);
 }
 
-void TDataModule1::OpenQuery(const QString& statement)
+void TDataModule1::OpenQuery(const QString& statement, const KeyRange& range)
 {
     qry1.Close();
-    qry1.Open(statement);
+    qry1.Open(statement, range);
 }
 
 void TDataModule1::DataModuleDestroy()

@@ -24,7 +24,7 @@ public:
     // The same, throwing the reason instead (for callers that must report it).
     void ConnectOrThrow();
     // Runs one SELECT in qry1, replacing its result; failures are thrown.
-    void OpenQuery(const QString& statement);
+    void OpenQuery(const QString& statement, const KeyRange& range = {});
     void DataModuleDestroy();
 
     TConnection con1;

@@ -15,7 +15,7 @@ PassRunner::PassRunner(TDataModule1& dataModule, const std::atomic<bool>* stop,
 {
 }
 
-bool PassRunner::run(const PicturePass& pass, const Steps& steps)
+bool PassRunner::run(const PicturePass& pass, const Steps& steps, const KeyRange& range)
 {
     TConnection& connection = dataModule_.con1;
     TQuery& query = dataModule_.qry1;
@@ -37,7 +37,7 @@ bool PassRunner::run(const PicturePass& pass, const Steps& steps)
     try {
         // Reading the rows waits for rows another client is writing, as a
         // read for writing does.
-        retrying([&] { dataModule_.OpenQuery(pass.statement); });
+        retrying([&] { dataModule_.OpenQuery(pass.statement, range); });
         steps.opened();
         for (query.First(); !query.Eof(); ++row_) {
             if ((stopped = stop_ && *stop_))

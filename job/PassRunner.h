@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/KeyRange.h"
+
 #include <QByteArray>
 
 #include <atomic>
@@ -40,9 +42,9 @@ public:
     PassRunner(TDataModule1& dataModule, const std::atomic<bool>* stop,
                std::function<void(int rows, bool stored)> groupEnded);
 
-    // Runs the pass; false when a stop request ended it before its last row.
-    // Throws the first failure.
-    bool run(const PicturePass& pass, const Steps& steps);
+    // Runs the pass over the rows whose key lies in `range`; false when a
+    // stop request ended it before its last row. Throws the first failure.
+    bool run(const PicturePass& pass, const Steps& steps, const KeyRange& range = {});
 
     // The current row's value of `field`, read with the right to write it
     // (nullopt: changed since the rows were read). A group that has waited its

@@ -82,7 +82,7 @@ void PictureWalk::run()
                 },
             .abandon = [&] { abandon(); },
             .lost = options_.dryRun ? std::function<void()>() : [&] { lost(); },
-        });
+        }, options_.range);
     }
     throwLogFailure();
 }

@@ -51,6 +51,7 @@ public:
         // values are as they were after all.
         std::function<void(int values)> valuesUndone;
         ValueLog* log = nullptr;  // told of every value; it needs a table with a key
+        KeyRange range{};         // the rows visited (see TQuery::KeyRanges); all by default
     };
 
     PictureWalk(TDataModule1& dataModule, PictureConverter& converter, Options options);

@@ -65,10 +65,6 @@
         <translation>不写入任何内容：按类别（待转换的位图、已是 JPEG、其他、空值、无法读取的位图）统计 BAC02 和 BAC04 中的值及其总字节数。</translation>
     </message>
     <message>
-        <source>Encode up to N pictures at once (default: the number of cores, %1 here). Reading and writing stay in row order; the bytes written do not depend on N; memory holds about N + 1 pictures.</source>
-        <translation>同时编码至多 N 张图片（默认为 CPU 核数，本机为 %1）。读取和写入仍按行的顺序进行；写入的字节与 N 无关；内存中约有 N + 1 张图片。</translation>
-    </message>
-    <message>
         <source>Check the SQL Server&apos;s TLS certificate: it must be signed by a trusted CA and name the server as given to --server, or the connection is refused. Without it the certificate is not checked; the whole session is encrypted either way.</source>
         <translation>检查 SQL Server 的 TLS 证书：证书必须由受信任的 CA 签发，且其中的名称与 --server 给出的服务器名称一致，否则拒绝连接。不加此选项时不检查证书；无论哪种情况，整个会话都是加密的。</translation>
     </message>
@@ -123,10 +119,6 @@
     <message>
         <source>a dry run replaces nothing, so --backup has nothing to keep</source>
         <translation>试运行不替换任何值，因此 --backup 没有可保存的内容</translation>
-    </message>
-    <message>
-        <source>--jobs wants a whole number from 1 to %1, not &quot;%2&quot;</source>
-        <translation>--jobs 需要 1 到 %1 之间的整数，而不是 &quot;%2&quot;</translation>
     </message>
     <message>
         <source>Usage: bmp2jpg-batch --server &lt;name&gt; --user &lt;login&gt; --database &lt;name&gt; [options]</source>
@@ -208,6 +200,18 @@ Certificates:
   2    用法错误：未知或缺少选项、没有密码来源，或输出会覆盖不属于它的内容
   130  被用户停止（Ctrl-C 或 SIGTERM）
 </translation>
+    </message>
+    <message>
+        <source>Encode up to N pictures at once (default: the number of cores, %1 here). Each session reads and writes in row order; the bytes written do not depend on N; memory holds about N + 1 pictures.</source>
+        <translation>同时编码至多 N 张图片（默认为 CPU 核数，本机为 %1）。每个会话都按行的顺序读取和写入；写入的字节与 N 无关；内存中约有 N + 1 张图片。</translation>
+    </message>
+    <message>
+        <source>Connect to SQL Server N times, each session converting its own range of the key of BAC1 in transactions of its own, so that one&apos;s wait for the network is another&apos;s transfer (default: %1; no more than --jobs). One session where BAC1 has no key to take ranges of, and on an embedded server.</source>
+        <translation>连接 SQL Server N 次，每个会话在各自的事务中转换 BAC1 表的键的一个区间，这样一个会话等待网络时，另一个会话正在传输数据（默认为 %1；会话数不超过 --jobs）。BAC1 没有可按区间划分的键时，以及在嵌入式服务器上，只用一个会话。</translation>
+    </message>
+    <message>
+        <source>--%1 wants a whole number from 1 to %2, not &quot;%3&quot;</source>
+        <translation>--%1 需要 1 到 %2 之间的整数，而不是 &quot;%3&quot;</translation>
     </message>
 </context>
 <context>

@@ -1,4 +1,4 @@
-// bench_link_server --photos [--part K/N] | --rows N [--delay-us N] [--show N]: the
+// bench_link_server --photos | --rows N [--delay-us N] [--show N]: the
 // scripted TDS server of tests/tds on its own, as the SQL Server of the link
 // benchmark. It serves BAC1 of database "pictures" from memory, with TLS as
 // SQL Server offers it, answers every request `--delay-us` later (the round
@@ -132,10 +132,6 @@ int main(int argc, char** argv)
         const QString& a = arguments[i];
         if (a == QLatin1String("--photos"))
             table = PhotoTable();
-        else if (a == QLatin1String("--part") && i + 1 < arguments.size() && table) {
-            const QString part = arguments[++i];
-            table = PhotoTable(part.section(u'/', 0, 0).toInt(), part.section(u'/', 1, 1).toInt());
-        }
         else if (a == QLatin1String("--rows") && i + 1 < arguments.size())
             table = ManyRowsTable(arguments[++i].toInt());
         else if (a == QLatin1String("--delay-us") && i + 1 < arguments.size())
@@ -144,7 +140,7 @@ int main(int argc, char** argv)
             show = arguments[++i].toInt();
     }
     if (!table) {
-        std::fprintf(stderr, "usage: bench_link_server --photos [--part K/N] | --rows N [--delay-us N] [--show N]\n");
+        std::fprintf(stderr, "usage: bench_link_server --photos | --rows N [--delay-us N] [--show N]\n");
         return 2;
     }
     // The delay is slept: without this the kernel may add 50 µs to each.

@@ -3,14 +3,11 @@
 #include "bench/job/PhotoCorpus.h"
 #include "testdata/StoredPictures.h"
 
-ScriptedTable PhotoTable(int part, int parts)
+ScriptedTable PhotoTable()
 {
     ScriptedTable table;
-    const std::vector<PhotoRow> rows = PhotoRows(MakeCorpus());
-    const size_t first = rows.size() * size_t(part - 1) / size_t(parts);
-    const size_t end = rows.size() * size_t(part) / size_t(parts);
-    for (size_t i = first; i < end; ++i)
-        table.addRow({rows[i].bce01, rows[i].bac02, rows[i].bac04});
+    for (const PhotoRow& row : PhotoRows(MakeCorpus()))
+        table.addRow({row.bce01, row.bac02, row.bac04});
     return table;
 }
 

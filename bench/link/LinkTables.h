@@ -2,9 +2,8 @@
 
 #include "tests/tds/ScriptedTable.h"
 
-// The photo table of bench/job (PhotoCorpus), keyed by an int id; of
-// `parts` equal key ranges, the rows of range `part` (1 to parts).
-ScriptedTable PhotoTable(int part = 1, int parts = 1);
+// The photo table of bench/job (PhotoCorpus), keyed by an int id.
+ScriptedTable PhotoTable();
 
 // `rows` rows, 1 in 100 a 160 x 120 bitmap in BAC02, the rest small JPEG
 // values, as bench/scale's table of many rows; made as they are read.

@@ -177,6 +177,9 @@ private:
     }
 
     Handler select(const QRegularExpressionMatch& m);
+    Handler keysAt(const QRegularExpressionMatch& m);
+    std::vector<std::function<int(size_t, size_t)>> ordering(const QString& text);
+    void sort(std::vector<size_t>& rows, const std::vector<std::function<int(size_t, size_t)>>& order) const;
     std::optional<StatementReply> lockRefused(const std::vector<size_t>& rows, bool write, bool plainRead = false);
     StatementReply object(const QString& name) const;
     StatementReply columns(const QString& name) const;
@@ -215,21 +218,15 @@ Handler Request::select(const QRegularExpressionMatch& m)
     } while (list.acceptPunctuation(QStringLiteral(",")));
     list.expectEnd();
     const Filter condition = where(m.captured(u"where"));
-    std::vector<std::function<int(size_t, size_t)>> order;
-    if (m.hasCaptured(u"order")) {
-        ExpressionParser by(m.captured(u"order"), scope_);
-        do
-            order.push_back(by.ordering());
-        while (by.acceptPunctuation(QStringLiteral(",")));
-        by.expectEnd();
-    }
+    const std::vector<std::function<int(size_t, size_t)>> order = ordering(m.captured(u"order"));
 
     const bool updateLock = m.captured(u"hints").contains(QLatin1String("updlock"), Qt::CaseInsensitive);
     const bool readPast = m.captured(u"hints").contains(QLatin1String("readpast"), Qt::CaseInsensitive);
+    const bool noLock = m.captured(u"hints").contains(QLatin1String("nolock"), Qt::CaseInsensitive);
     const bool inStoredOrder = table_.storedInKeyOrder && table_.key.size() == 1 &&
                                (!m.hasCaptured(u"order") || unquoted(m.captured(u"order")).compare(table_.key.front(), Qt::CaseInsensitive) == 0);
     const size_t most = inStoredOrder && !top.isEmpty() && !count && !readPast ? top.toULongLong() : SIZE_MAX;
-    return [this, top, items, count, condition, order, updateLock, readPast, most] {
+    return [this, top, items, count, condition, order, updateLock, readPast, noLock, most] {
         std::vector<size_t> rows = matchingRows(condition, most);
         if (updateLock && readPast) {
             std::erase_if(rows, [&](size_t r) {
@@ -244,17 +241,11 @@ Handler Request::select(const QRegularExpressionMatch& m)
             if (std::optional<StatementReply> refused = lockRefused(touched, false))
                 return std::vector<StatementReply>{*refused};
         }
-        std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {
-            for (const auto& by : order) {
-                if (const int o = by(a, b))
-                    return o < 0;
-            }
-            return false;
-        });
+        sort(rows, order);
         if (!top.isEmpty() && rows.size() > top.toULongLong())
             rows.resize(top.toULongLong());
         // Under READ COMMITTED a read waits for each row it returns that another session is writing.
-        if (!updateLock) {
+        if (!updateLock && !noLock) {
             if (std::optional<StatementReply> refused = lockRefused(rows, false, true))
                 return std::vector<StatementReply>{*refused};
         }
@@ -280,6 +271,74 @@ Handler Request::select(const QRegularExpressionMatch& m)
         }
         reply.count = qint64(reply.result->rows.size());
         return std::vector<StatementReply>{reply};
+    };
+}
+
+// The terms of an ORDER BY; none for an empty text.
+std::vector<std::function<int(size_t, size_t)>> Request::ordering(const QString& text)
+{
+    std::vector<std::function<int(size_t, size_t)>> order;
+    if (text.isEmpty())
+        return order;
+    ExpressionParser by(text, scope_);
+    do
+        order.push_back(by.ordering());
+    while (by.acceptPunctuation(QStringLiteral(",")));
+    by.expectEnd();
+    return order;
+}
+
+void Request::sort(std::vector<size_t>& rows, const std::vector<std::function<int(size_t, size_t)>>& order) const
+{
+    std::stable_sort(rows.begin(), rows.end(), [&order](size_t a, size_t b) {
+        for (const auto& by : order) {
+            if (const int o = by(a, b))
+                return o < 0;
+        }
+        return false;
+    });
+}
+
+// The keys of the rows at some positions of the table in an order, as
+// ROW_NUMBER() numbers them: the one statement of this shape the program sends.
+Handler Request::keysAt(const QRegularExpressionMatch& m)
+{
+    checkTable(m.captured(u"table"));
+    std::vector<Expression> items;
+    ExpressionParser list(m.captured(u"list"), scope_);
+    do {
+        items.push_back(list.expression());
+        if (list.accept(QStringLiteral("as")))
+            items.back().type.name = list.word();
+    } while (list.acceptPunctuation(QStringLiteral(",")));
+    list.expectEnd();
+    const std::vector<std::function<int(size_t, size_t)>> order = ordering(m.captured(u"order"));
+    std::vector<size_t> positions;
+    for (const QString& position : m.captured(u"positions").split(u','))
+        positions.push_back(position.toULongLong());
+    const bool inStoredOrder = table_.storedInKeyOrder && table_.key.size() == 1 &&
+                               unquoted(m.captured(u"order")).compare(table_.key.front(), Qt::CaseInsensitive) == 0;
+    return [this, items, order, positions, inStoredOrder] {
+        std::vector<size_t> rows;
+        if (inStoredOrder) {
+            for (size_t r = 0; r < table_.rowCount(); ++r)
+                rows.push_back(r);
+        } else {
+            rows = matchingRows({});
+            sort(rows, order);
+        }
+        SqlResult result;
+        for (const Expression& item : items)
+            result.columns.push_back(item.type);
+        for (const size_t position : positions) {
+            if (position < 1 || position > rows.size())
+                continue;
+            SqlRow row;
+            for (const Expression& item : items)
+                row.push_back(item.value(rows[position - 1]));
+            result.rows.push_back(row);
+        }
+        return std::vector<StatementReply>{rowsReply(std::move(result))};
     };
 }
 
@@ -603,6 +662,13 @@ std::optional<Handler> Request::recognize(const QString& statement)
             return StatementReply{};
         });
     }
+    if ((m = whole(QStringLiteral(R"(select [\w,]+ from\(select (?<list>.+?),row_number\(\) over\(order by (?<order>.+?)\) )"
+                                  R"(as bmp2jpg_position from (?<table>%1) with\(nolock\)\) as k where bmp2jpg_position in\((?<positions>[\d,]+)\) )"
+                                  R"(order by bmp2jpg_position)")
+                       .arg(objectName),
+                   statement))
+            .hasMatch())
+        return keysAt(m);
     // Selects from the catalogue other than the ones above are unknown statements.
     if ((m = whole(QStringLiteral(R"(select (?:top\((\d+)\) |top (\d+) )?(?<list>.+?) from (?!sys)(?<table>%1)(?: with(?<hints>\([\w,]*\)))?(?: where ?(?<where>.+?))?(?: order by (?<order>.+))?)")
                        .arg(objectName),
