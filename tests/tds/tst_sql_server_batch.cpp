@@ -909,11 +909,21 @@ private slots:
             table.addRow({QStringLiteral("r%1").arg(i), stored::Bmp24(16, 8, i), std::nullopt});
         ScriptedTdsServer server(table);
         QProcess batch;
-        std::atomic<int> writes{0};
+        std::mutex mutex;
+        int writes = 0;
+        bool sent = false;
+        std::set<int> writing;  // connections that have written
         std::atomic<qint64> pid{0};
+        // Once both sessions are writing, however slowly one of them started.
         server.onRequest([&](const LoggedStatement& s) {
-            if (s.text.contains(QLatin1String("UPDATE TOP (1)")) && ++writes == 20)
+            const std::lock_guard lock(mutex);
+            if (!s.text.contains(QLatin1String("UPDATE TOP (1)")))
+                return;
+            writing.insert(s.connection);
+            if (++writes >= 20 && writing.size() == 2 && !sent) {
+                sent = true;
                 ::kill(pid_t(pid.load()), SIGINT);
+            }
         });
         StartChild(batch,
                    QStringList{QStringLiteral(BMP2JPG_BATCH), QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(server.port()),
