@@ -173,13 +173,15 @@ QVariant readVariable(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType
             throw failure(SQL_HANDLE_STMT, statement, QStringLiteral("Unable to fetch row"));
         if (indicator == SQL_NULL_DATA)
             return QVariant(type);
-        if (r == SQL_SUCCESS) {
+        // A warning other than truncation also comes with SQL_SUCCESS_WITH_INFO.
+        const qsizetype fits = room - terminator;
+        if (indicator != SQL_NO_TOTAL && qsizetype(indicator) <= fits) {
             filled += qsizetype(indicator);
             break;
         }
         // Truncated: the buffer is full but for the terminator of text.
-        filled += room - terminator;
-        const qsizetype rest = indicator == SQL_NO_TOTAL ? bytes.size() : qsizetype(indicator) - (room - terminator);
+        filled += fits;
+        const qsizetype rest = indicator == SQL_NO_TOTAL ? bytes.size() : qsizetype(indicator) - fits;
         bytes.resize(filled + rest + terminator);
     }
     bytes.truncate(filled);
